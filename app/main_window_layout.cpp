@@ -26,7 +26,9 @@ Widget* Named(Widget* widget, const char* name) {
 }
 
 QPushButton* Button(QWidget* parent, const char* name, std::string_view caption) {
-  return Named(new QPushButton(ToDisplay(caption), parent), name);
+  auto* button = Named(new QPushButton(ToDisplay(caption), parent), name);
+  button->setMinimumWidth(button->sizeHint().width() + 8);  // the caption is never clipped
+  return button;
 }
 
 QLineEdit* ReadOnlyField(QWidget* parent, const char* name) {

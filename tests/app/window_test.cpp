@@ -6,10 +6,13 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTimer>
 
+#include "app/error_box.h"
 #include "app/status_hints.h"
 #include "tests/app/window_fixture.h"
 
@@ -182,6 +185,21 @@ TEST(WindowTest, StatusLineShowsTheNearestHint) {
   EXPECT_EQ(StatusTextOfHint("tip|status"), "status");
   EXPECT_EQ(StatusTextOfHint("both"), "both");
   EXPECT_EQ(StatusTextOfHint("|a|b"), "a|b");
+}
+
+TEST(WindowTest, ErrorBoxIsModalWithOnlyAbort) {
+  QString text;
+  QMessageBox::StandardButtons buttons;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    text = box->text();
+    buttons = box->standardButtons();
+    box->button(QMessageBox::Abort)->click();
+  });
+  MessageErrorBox().ShowAbortError("Yhteys TARVOLA-kantaan ei onnistu. \xC4");
+  EXPECT_EQ(text, Utf8("Yhteys TARVOLA-kantaan ei onnistu. Ä"));
+  EXPECT_EQ(buttons, QMessageBox::Abort);
 }
 
 }  // namespace
