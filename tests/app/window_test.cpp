@@ -12,6 +12,7 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include "app/application.h"
 #include "app/error_box.h"
 #include "app/status_hints.h"
 #include "tests/app/window_fixture.h"
@@ -200,6 +201,20 @@ TEST(WindowTest, ErrorBoxIsModalWithOnlyAbort) {
   MessageErrorBox().ShowAbortError("Yhteys TARVOLA-kantaan ei onnistu. \xC4");
   EXPECT_EQ(text, Utf8("Yhteys TARVOLA-kantaan ei onnistu. Ä"));
   EXPECT_EQ(buttons, QMessageBox::Abort);
+}
+
+TEST(WindowTest, HandlerErrorsReachTheApplicationsReportAndTheProgramGoesOn) {
+  auto* app = static_cast<Application*>(QApplication::instance());
+  std::vector<std::string> shown;
+  app->SetErrorBox(std::make_unique<testing::RecordingErrorBox>(&shown));
+  bool later_event_ran = false;
+  QTimer::singleShot(0, [] { throw std::runtime_error("Talleta ep\xE4onnistui"); });
+  QTimer::singleShot(0, [&] { later_event_ran = true; });
+  for (int i = 0; i < 20 && !later_event_ran; ++i)
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+  app->SetErrorBox(std::make_unique<MessageErrorBox>());
+  EXPECT_EQ(shown, std::vector<std::string>{"error: Talleta ep\xE4onnistui"});
+  EXPECT_TRUE(later_event_ran);
 }
 
 }  // namespace
