@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "app/Main.h"
+#include "app/termination_signal.h"
 #include "app/workstation_wiring.h"
 #include "core/win1252.h"
 
@@ -44,6 +45,7 @@ int RunWorkstation(int& argc, char** argv, const CommandLine& command) {
   if (window.TerminationRequested())
     return window.ExitCode();
   window.showMaximized();
+  TerminationSignals system_close([&window] { window.close(); });  // a system close
 
   if (command.quit_after_ms >= 0) {
     QTimer::singleShot(command.quit_after_ms, &window, [&window, &command] {

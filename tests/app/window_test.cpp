@@ -11,10 +11,12 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
+#include <csignal>
 
 #include "app/application.h"
 #include "app/error_box.h"
 #include "app/status_hints.h"
+#include "app/termination_signal.h"
 #include "tests/app/window_fixture.h"
 
 namespace vantera {
@@ -215,6 +217,24 @@ TEST(WindowTest, HandlerErrorsReachTheApplicationsReportAndTheProgramGoesOn) {
   app->SetErrorBox(std::make_unique<MessageErrorBox>());
   EXPECT_EQ(shown, std::vector<std::string>{"error: Talleta ep\xE4onnistui"});
   EXPECT_TRUE(later_event_ran);
+}
+
+TEST(WindowTest, TerminationSignalClosesTheWindowOnTheGuiThread) {
+  WindowFixture f;
+  f.window().FormCreate();
+  f.window().show();
+  {
+    TerminationSignals system_close([&f] { f.window().close(); });
+    EXPECT_THROW(TerminationSignals([] {}), std::logic_error);  // one at a time
+    ASSERT_EQ(std::raise(SIGTERM), 0);
+    for (int i = 0; i < 100 && f.window().isVisible(); ++i)
+      QApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_FALSE(f.window().isVisible());
+    EXPECT_FALSE(f.window().TimerGetTimeOut().Enabled());  // the shut-down order ran
+  }
+  struct sigaction now {};
+  ::sigaction(SIGTERM, nullptr, &now);
+  EXPECT_EQ(now.sa_handler, SIG_DFL);
 }
 
 }  // namespace
