@@ -75,7 +75,7 @@ TEST(WindowTest, LayoutHoldsEveryNamedControl) {
     EXPECT_EQ(m->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     EXPECT_EQ(m->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
   }
-  // Timers: the Part's intervals, all off before start-up.
+  // Timers: 60 s for enrolment and capture, all off before start-up.
   EXPECT_EQ(w.TimerRegTimeOut().Interval(), 60000);
   EXPECT_EQ(w.TimerGetTimeOut().Interval(), 60000);
   for (WindowTimer* t : {&w.TimerRegTimeOut(), &w.TimerGetTimeOut(), &w.TimerPingTime()})
