@@ -95,9 +95,9 @@ constexpr ErrorTableEntry kErrorTable[] = {
     {15412, "Record reference number is invalid"},                                    // $3C34
     {15413, "Block read from file is not a data block"},                              // $3C35
     {15414, "Server configuration is invalid."},                                      // $3C36
-    {
-        15415, "The table cannot be opened because it was created with a newer version of "
-               "KantaDB."},                                                       // $3C37
+    {15415,
+     "The table cannot be opened because it was created with a newer version of "
+     "KantaDB."},                                                                 // $3C37
     {15416, "Block read from file is not a heap block"},                          // $3C38
     {15421, "Block read from file is not a stream block"},                        // $3C3D
     {15424, "Block read from file is not an index block"},                        // $3C40
