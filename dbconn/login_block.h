@@ -45,14 +45,13 @@ struct LoginBlock {
 
 // Builds the enciphered login block with `cipher` (keyed with the login key; the caller
 // holds its lock).
-Bytes SealLoginBlock(TnxBlowFishRC4& cipher, std::string_view userName,
-                     std::string_view password, uint32_t timeout);
+Bytes SealLoginBlock(TnxBlowFishRC4& cipher, std::string_view userName, std::string_view password,
+                     uint32_t timeout);
 
 enum class LoginBlockCheck { Ok, WrongSize, BadMac };
 
 // Deciphers a received login block with `cipher` (caller holds its lock). On Ok `block`
 // holds the clear fields.
-LoginBlockCheck OpenLoginBlock(TnxBlowFishRC4& cipher, std::string_view payload,
-                               LoginBlock& block);
+LoginBlockCheck OpenLoginBlock(TnxBlowFishRC4& cipher, std::string_view payload, LoginBlock& block);
 
 }  // namespace vantera

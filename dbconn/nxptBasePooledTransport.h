@@ -119,8 +119,8 @@ class TnxBaseTransport : public TnxStateComponent {
                        const char* data, uint32_t length, uint32_t timeout,
                        TnxReplyCallback callback, void* cookie) = 0;
   // Sends a one-way message; failures are dropped.
-  virtual void Post(uint32_t transportId, uint32_t sessionId, uint32_t messageId,
-                    const char* data, uint32_t length, uint32_t timeout) = 0;
+  virtual void Post(uint32_t transportId, uint32_t sessionId, uint32_t messageId, const char* data,
+                    uint32_t length, uint32_t timeout) = 0;
   // Closes a session on the server; failures are dropped.
   virtual void CloseSession(uint32_t transportId, uint32_t sessionId, uint32_t timeout) = 0;
 
@@ -181,8 +181,7 @@ class TnxBasePooledConnection {
   virtual void SendMessage(FrameHeader header, const char* data, size_t length) = 0;
   // Reads one whole message: its header into `header`, at most `capacity` payload bytes
   // into `dest` (their count into `copied`); the rest of the payload is discarded.
-  virtual void ReceiveInto(FrameHeader& header, char* dest, size_t capacity,
-                           size_t& copied) = 0;
+  virtual void ReceiveInto(FrameHeader& header, char* dest, size_t capacity, size_t& copied) = 0;
   // Reads one whole message and delivers it as the reply of a request
   // (TnxBasePooledTransport::HandleReply).
   virtual void ReceiveReply(TnxReplyCallback callback, void* cookie) = 0;
@@ -260,8 +259,7 @@ class TnxBasePooledTransport : public TnxBaseTransport {
                             const std::string& password, uint32_t timeout,
                             uint32_t& sessionId) override;
   void Request(uint32_t transportId, uint32_t sessionId, uint32_t messageId, const char* data,
-               uint32_t length, uint32_t timeout, TnxReplyCallback callback,
-               void* cookie) override;
+               uint32_t length, uint32_t timeout, TnxReplyCallback callback, void* cookie) override;
   void Post(uint32_t transportId, uint32_t sessionId, uint32_t messageId, const char* data,
             uint32_t length, uint32_t timeout) override;
   void CloseSession(uint32_t transportId, uint32_t sessionId, uint32_t timeout) override;
@@ -324,7 +322,7 @@ class TnxBasePooledTransport : public TnxBaseTransport {
   uint32_t max_message_length_ = 64u << 20;
 
   std::atomic<uint32_t> transport_id_{0};
-  uint32_t transport_key_ = 0;  // written under handshake_mutex_ before transport_id_
+  std::atomic<uint32_t> transport_key_{0};  // stored before transport_id_
   std::atomic<bool> failed_{false};
   std::atomic<uint64_t> generation_{1};
 

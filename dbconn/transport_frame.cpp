@@ -73,8 +73,7 @@ FrameHeader FrameHeader::DecodeFrom(const char* src) {
 
 FrameHeader FrameHeader::DecodeFrom(std::string_view data) {
   if (data.size() < kSize) {
-    throw DecodeError("frame header needs 32 bytes, " + std::to_string(data.size()) +
-                      " available");
+    throw DecodeError("frame header needs 32 bytes, " + std::to_string(data.size()) + " available");
   }
   return DecodeFrom(data.data());
 }
