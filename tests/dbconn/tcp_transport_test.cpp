@@ -1,6 +1,12 @@
 // The TCP transport against the real kantadb-server on loopback.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -357,6 +363,99 @@ TEST(TcpTransport, WrongCredentialsGive10036) {
   EXPECT_NE(session, 0u);
   EXPECT_FALSE(t.Failed());
   unlink(path);
+}
+
+// A peer that accepts one connection, accepts the transport and then answers the first
+// request with `answer` before closing.
+class ScriptedPeer {
+ public:
+  explicit ScriptedPeer(Bytes answer) : answer_(std::move(answer)) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(listener_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    ::listen(listener_, 4);
+    socklen_t len = sizeof sa;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&sa), &len);
+    port_ = ntohs(sa.sin_port);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~ScriptedPeer() {
+    thread_.join();
+    ::close(listener_);
+  }
+  uint16_t Port() const { return port_; }
+
+ private:
+  static bool ReadFrame(int fd) {
+    char head[32];
+    size_t have = 0;
+    while (have < sizeof head) {
+      ssize_t n = ::recv(fd, head + have, sizeof head - have, 0);
+      if (n <= 0)
+        return false;
+      have += static_cast<size_t>(n);
+    }
+    size_t left = FrameHeader::DecodeFrom(head).PayloadLength();
+    char sink[256];
+    while (left > 0) {
+      ssize_t n = ::recv(fd, sink, std::min(left, sizeof sink), 0);
+      if (n <= 0)
+        return false;
+      left -= static_cast<size_t>(n);
+    }
+    return true;
+  }
+  void Run() {
+    pollfd p{listener_, POLLIN, 0};
+    if (::poll(&p, 1, 10000) <= 0)
+      return;
+    int fd = ::accept(listener_, nullptr, nullptr);
+    FrameHeader accepted;
+    accepted.transportId = 5;
+    accepted.kind = mkTransportAccepted;
+    accepted.SetPayloadLength(4);
+    Bytes open;
+    accepted.AppendTo(&open);
+    open += std::string(4, '\x01');
+    if (ReadFrame(fd) && ::send(fd, open.data(), open.size(), MSG_NOSIGNAL) > 0 && ReadFrame(fd))
+      ::send(fd, answer_.data(), answer_.size(), MSG_NOSIGNAL);
+    ::close(fd);
+  }
+
+  Bytes answer_;
+  int listener_ = -1;
+  uint16_t port_ = 0;
+  std::thread thread_;
+};
+
+TEST(TcpTransport, OversizedShortAndForeignRepliesEndTheRequestWith11276) {
+  FrameHeader huge;
+  huge.kind = mkReply;
+  huge.transportId = 5;
+  huge.totalLength = 0xFFFFFFF0u;  // cannot be buffered
+  FrameHeader cut = huge;
+  cut.SetPayloadLength(1000);  // only 10 bytes follow
+  FrameHeader foreign;
+  foreign.kind = mkHeartbeat;
+  foreign.messageId = 3;
+  std::vector<Bytes> answers(3);
+  huge.AppendTo(&answers[0]);
+  cut.AppendTo(&answers[1]);
+  answers[1] += std::string(10, 'x');
+  foreign.AppendTo(&answers[2]);
+  for (const Bytes& answer : answers) {
+    ScriptedPeer peer(answer);
+    CountingTransport t;
+    Aim(t, peer.Port(), 0);
+    t.Open();
+    Reply r = Ask(t, 1, 3, "q");
+    EXPECT_EQ(r.calls, 1);
+    EXPECT_EQ(r.messageId, 3u);
+    EXPECT_EQ(r.error, nxcode::kLostCommunication);
+    EXPECT_TRUE(r.noData);
+  }
 }
 
 }  // namespace
