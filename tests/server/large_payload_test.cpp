@@ -2,7 +2,12 @@
 // echoes: payloads of every size arrive whole in both directions.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "dbconn/nxllErrors.h"
 #include "dbconn/nxtwWinsockTransport.h"
@@ -81,6 +86,58 @@ TEST(LargePayloads, TravelWholeBothWaysAndOversizedRequestsAreRefused) {
   t.Request(0, session, 1, "ok", 2, 0, &Collect, &after);
   EXPECT_EQ(after.error, 0u);
   EXPECT_EQ(after.data, "ok");
+  t.Close();
+  server.Stop();
+}
+
+// Holds every request until four are inside at once (or 5 s have passed).
+class RendezvousDispatcher : public RequestDispatcher {
+ public:
+  DispatchReply HandleRequest(const ServerSession&, uint32_t, std::string_view) override {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ++inside_;
+    cv_.notify_all();
+    bool met = cv_.wait_for(lock, std::chrono::seconds(5), [this] { return inside_ >= 4; });
+    return DispatchReply{met ? 0u : 15461u, {}};
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  int inside_ = 0;
+};
+
+TEST(ParallelRequests, RunAtTheSameTimeOnSeparateConnections) {
+  TransportRegistry registry;
+  RendezvousDispatcher dispatcher;
+  AccountStore accounts;
+  LoginChecker login;
+  ServerContext ctx{registry, dispatcher, accounts, login, ServerLog::Null()};
+  TcpServerOptions options;
+  options.port = 0;
+  options.discovery = false;
+  TcpServer server(ctx, options);
+  server.Start();
+
+  TnxWinsockTransport t;
+  t.SetServerNameRuntime("127.0.0.1");
+  t.SetPort(server.Port());
+  t.SetHeartbeatInterval(0);
+  t.Open();
+  uint32_t session = 0;
+  ASSERT_EQ(t.EstablishSession(0, "", "", 10000, session), 0u);
+  Reply replies[4];
+  std::vector<std::thread> threads;
+  for (Reply& r : replies)
+    threads.emplace_back([&] { t.Request(0, session, 1, nullptr, 0, 0, &Collect, &r); });
+  for (auto& th : threads)
+    th.join();
+  for (const Reply& r : replies) {
+    EXPECT_EQ(r.calls, 1);
+    EXPECT_EQ(r.error, 0u);  // all four were inside the server together
+  }
+  EXPECT_EQ(t.ConnectionCount(), 4u);
+  EXPECT_EQ(t.IdleConnectionCount(), 4u);
   t.Close();
   server.Stop();
 }
