@@ -106,6 +106,8 @@ TEST(TcpTransport, StartWithHeartbeatOpensTwoConnectionsThatServeLaterRequestsLa
   EXPECT_TRUE(r.noData);
   Reply r2 = Ask(t, session, 78, std::string(100, 'x'));
   EXPECT_EQ(r2.error, nxcode::kNotSupported);
+  t.Post(0, session, 79, "post", 4, 10000);
+  EXPECT_TRUE(server.WaitForLog("connection 1: mkPost (kind 3, "));
   t.CloseSession(0, session, 10000);
   EXPECT_TRUE(server.WaitForLog("session " + std::to_string(session) + " closed"));
 
@@ -122,7 +124,7 @@ TEST(TcpTransport, StartWithHeartbeatOpensTwoConnectionsThatServeLaterRequestsLa
   EXPECT_EQ(t.opened, 2);
 
   TnxTransportStatistics s = t.Statistics();
-  EXPECT_GE(s.messagesSent, 6u);  // open, attach, heartbeat, login, 2 requests, close
+  EXPECT_GE(s.messagesSent, 7u);  // open, attach, heartbeat, login, 2 requests, post, close
   t.Close();
   EXPECT_EQ(t.ConnectionCount(), 0u);
   EXPECT_EQ(t.TransportId(), 0u);
