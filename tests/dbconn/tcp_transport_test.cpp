@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -458,6 +459,51 @@ TEST(TcpTransport, OversizedShortAndForeignRepliesEndTheRequestWith11276) {
     EXPECT_EQ(r.error, nxcode::kLostCommunication);
     EXPECT_TRUE(r.noData);
   }
+}
+
+// Discovery replaced by a fixed answer, to follow server choice alone.
+class FixedNamesTransport : public TnxWinsockTransport {
+ public:
+  std::vector<std::string> names;
+  ~FixedNamesTransport() override { Close(); }
+  void GetServerNames(std::vector<std::string>& list, uint32_t timeout) override {
+    EXPECT_EQ(timeout, Timeout());
+    list = names;
+  }
+};
+
+TEST(ServerChoice, RunsThroughTheMainThreadRunnerAndFallsBackToTheFirstSortedName) {
+  int handedOver = 0;
+  TnxBaseTransport::SetMainThreadRunner([&](const std::function<void()>& work) {
+    ++handedOver;
+    work();
+  });
+  FixedNamesTransport t;
+  t.names = {"zeta@1.1.1.1", "Alpha@2.2.2.2", "alpha@2.2.2.2"};
+  t.FindServer();
+  EXPECT_EQ(t.ServerNameRuntime(), "Alpha@2.2.2.2");
+  EXPECT_EQ(handedOver, 1);
+
+  std::vector<std::string> offered;
+  t.OnChooseServer = [&](TnxBaseTransport&, const std::vector<std::string>& names,
+                         std::string& name, bool& result) {
+    offered = names;
+    name = "chosen";
+    result = true;
+  };
+  t.FindServer();
+  EXPECT_EQ(offered, (std::vector<std::string>{"Alpha@2.2.2.2", "zeta@1.1.1.1"}));
+  EXPECT_EQ(t.ServerNameRuntime(), "chosen");
+
+  t.names.clear();
+  try {
+    t.FindServer();
+    ADD_FAILURE() << "no server must raise";
+  } catch (const EnxPooledTransportException& e) {
+    EXPECT_EQ(e.ErrorCode(), nxcode::kCannotConnect);
+  }
+  EXPECT_EQ(handedOver, 3);
+  TnxBaseTransport::SetMainThreadRunner(nullptr);
 }
 
 }  // namespace
