@@ -145,6 +145,18 @@ bool SameFieldFamily(DatasetFieldKind declared, DatasetFieldKind actual) {
   return Family(declared) == Family(actual);
 }
 
+std::string FieldBindingMismatch(std::string_view field_name, DatasetFieldKind declared,
+                                 int32_t declared_size, const TnxBaseVclFieldMapper& server) {
+  std::string name(field_name);
+  if (!SameFieldFamily(declared, server.Kind()))
+    return "Type mismatch for field '" + name + "', expecting: " + DatasetFieldKindName(declared) +
+           " actual: " + DatasetFieldKindName(server.Kind());
+  if (declared == DatasetFieldKind::ByteArray && declared_size != server.Size())
+    return "Size mismatch for field '" + name + "', expecting: " + std::to_string(declared_size) +
+           " actual: " + std::to_string(server.Size());
+  return {};
+}
+
 // ---- Coercions ----
 
 int64_t FieldValueToInt64(const FieldValue& value) {

@@ -252,6 +252,15 @@ TEST(FieldMappers, KindsFamiliesAndFinalFields) {
   EXPECT_STREQ(DatasetFieldKindName(kind(11)), "LargeInt");
   EXPECT_EQ(CreateFieldMapper(d, 1)->Size(), 10);
 
+  EXPECT_EQ(FieldBindingMismatch("Maara", DatasetFieldKind::Integer, 0, *CreateFieldMapper(d, 11)),
+            "Type mismatch for field 'Maara', expecting: Integer actual: LargeInt");
+  EXPECT_EQ(FieldBindingMismatch("AsNo", DatasetFieldKind::String, 15, *CreateFieldMapper(d, 1)),
+            "");
+  TnxDataDictionary bytes;
+  bytes.AddField("B", nxtByteArray, 8);
+  EXPECT_EQ(FieldBindingMismatch("B", DatasetFieldKind::ByteArray, 4, *CreateFieldMapper(bytes, 0)),
+            "Size mismatch for field 'B', expecting: 4 actual: 8");
+
   TnxDataDictionary fin;
   fin.AddField("Hidden", nxtInt32).is_final = true;
   EXPECT_EQ(CreateFieldMapper(fin, 0), nullptr);
