@@ -209,6 +209,7 @@ TEST(FieldMappers, TextBytesWideAndBlobs) {
   ws.Write(std::u16string(u"\u20ACbcd"));
   EXPECT_EQ(ws.Bytes(), "\xAC\x20\x62\x00\x63\x00\x00\x00"s);
   EXPECT_EQ(std::get<std::u16string>(ws.Read()), u"\u20ACbc");
+  EXPECT_THROW(ws.Write(std::string("abc")), EnxDataDictionaryException);  // no guessing
   OneField wc(nxtWideChar);
   wc.Write(std::u16string());
   EXPECT_EQ(wc.Bytes(), "\x00\x00"s);
