@@ -165,14 +165,4 @@ PeerConn LoopbackListener::Accept(int timeout_ms) {
   return PeerConn(got);
 }
 
-uint16_t UnusedPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa = Loopback(0);
-  socklen_t len = sizeof sa;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-  ::close(fd);
-  return ntohs(sa.sin_port);
-}
-
 }  // namespace vantera::test

@@ -63,7 +63,4 @@ class LoopbackListener {
   uint16_t port_ = 0;
 };
 
-// A loopback port that nobody listens on (bound once, then released).
-uint16_t UnusedPort();
-
 }  // namespace vantera::test

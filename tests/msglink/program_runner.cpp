@@ -1,6 +1,9 @@
 #include "tests/msglink/program_runner.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <cerrno>
@@ -132,6 +135,18 @@ MsgServerProcess::MsgServerProcess(uint16_t port, std::vector<std::string> extra
   std::string log = program_.Stderr();
   size_t pos = log.find(marker) + marker.size();
   port_ = static_cast<uint16_t>(std::strtoul(log.c_str() + pos, nullptr, 10));
+}
+
+uint16_t UnusedPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof sa;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  ::close(fd);
+  return ntohs(sa.sin_port);
 }
 
 }  // namespace vantera::test

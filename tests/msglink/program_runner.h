@@ -56,4 +56,7 @@ class MsgServerProcess {
   uint16_t port_ = 0;
 };
 
+// A loopback port that nobody listens on (bound once, then released).
+uint16_t UnusedPort();
+
 }  // namespace vantera::test

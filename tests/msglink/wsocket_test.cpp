@@ -7,6 +7,7 @@
 
 #include "msglink/wsocket_resolve.h"
 #include "tests/msglink/loopback_peer.h"
+#include "tests/msglink/program_runner.h"
 
 namespace vantera {
 namespace {
