@@ -1,6 +1,7 @@
 #include "tests/msglink/loopback_peer.h"
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -26,13 +27,32 @@ sockaddr_in Loopback(uint16_t port) {
 
 }  // namespace
 
+namespace {
+
+// Owns the application object of the test program and ends it after the last test, before
+// static destruction (when Qt's own globals may already be gone).
+class QtAppEnvironment : public ::testing::Environment {
+ public:
+  void Start() {
+    static int argc = 1;
+    static char name[] = "msglink_tests";
+    static char* argv[] = {name, nullptr};
+    app_ = std::make_unique<QCoreApplication>(argc, argv);
+  }
+  void TearDown() override { app_.reset(); }
+
+ private:
+  std::unique_ptr<QCoreApplication> app_;
+};
+
+}  // namespace
+
 void EnsureQtApp() {
-  static int argc = 1;
-  static char name[] = "msglink_tests";
-  static char* argv[] = {name, nullptr};
-  static std::unique_ptr<QCoreApplication> app;
-  if (QCoreApplication::instance() == nullptr)
-    app = std::make_unique<QCoreApplication>(argc, argv);
+  if (QCoreApplication::instance() != nullptr)
+    return;
+  auto* env = new QtAppEnvironment;  // owned by GoogleTest from here on
+  ::testing::AddGlobalTestEnvironment(env);
+  env->Start();
 }
 
 bool WaitUntil(const std::function<bool()>& done, int timeout_ms) {

@@ -104,8 +104,12 @@ TEST(MsgServer, DropsMisbehavingClientsAndKeepsTheOthers) {
   overlong.SendRaw(std::string(2000, 'A'));
   EXPECT_TRUE(IsDropped(overlong));
   LogIn(flood, server.port(), "F", server);
-  for (int i = 0; i < 60; ++i)
-    flood.SendPlain("Ping^-^F^-^0^Ping^");
+  try {
+    for (int i = 0; i < 60; ++i)
+      flood.SendPlain("Ping^-^F^-^0^Ping^");
+  } catch (const MsgClientError&) {
+    // The server may already have reset the connection: that is the drop.
+  }
   EXPECT_TRUE(IsDropped(flood));
   wrong.Connect("127.0.0.1", server.port(), std::chrono::seconds(5));
   std::string prompt;
