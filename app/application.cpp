@@ -1,0 +1,60 @@
+#include "app/application.h"
+
+#include <QMessageBox>
+#include <QTimer>
+#include <iostream>
+
+#include "app/Main.h"
+#include "app/qt_text.h"
+#include "app/workstation_wiring.h"
+
+namespace vantera {
+
+Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
+  setApplicationName(QStringLiteral("Vantera"));
+  setApplicationDisplayName(QStringLiteral("Vantera"));
+}
+
+bool Application::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (const std::exception& error) {
+    ReportError(error);
+    return false;
+  }
+}
+
+void ReportError(const std::exception& error) {
+  std::cerr << "vantera: " << Win1252ToUtf8(error.what()) << std::endl;
+  QMessageBox::critical(nullptr, QStringLiteral("Vantera"), ToDisplay(error.what()));
+}
+
+int RunWorkstation(int& argc, char** argv, const CommandLine& command) {
+  Application app(argc, argv);  // 1: the application, titled "Vantera"
+
+  TfrmVanteraOptions options;
+  options.settings_path = EffectiveSettingsPath(command);
+  TfrmVantera window(std::move(options));  // 2: the main window and its start-up
+  window.SetParts(MakeWorkstationParts(window, command));
+  try {
+    window.FormCreate();
+  } catch (const std::exception& error) {
+    ReportError(error);  // steps after the failed one were not done: the program ends
+    return 1;
+  }
+  if (window.TerminationRequested())
+    return window.ExitCode();
+  window.showMaximized();
+
+  if (command.quit_after_ms >= 0) {
+    QTimer::singleShot(command.quit_after_ms, &window, [&window, &command] {
+      if (!command.screenshot_path.empty() &&
+          !window.grab().save(QString::fromStdString(command.screenshot_path)))
+        std::cerr << "vantera: cannot save the screenshot " << command.screenshot_path << "\n";
+      window.close();
+    });
+  }
+  return app.exec();  // 3: until the main window closes
+}
+
+}  // namespace vantera
