@@ -41,11 +41,8 @@ void Chipper::CheckKey() const {
 }
 
 uint8_t Chipper::NextKeystreamByte() {
-  uint8_t t[Twofish::kBlockSize];
-  cipher_.EncryptBlock(cv_, t);
-  uint8_t first = t[0];
-  SecureZero(t, sizeof t);
-  return first;
+  cipher_.EncryptBlock(cv_, keystream_);
+  return keystream_[0];
 }
 
 void Chipper::Feed(uint8_t cipher_byte) {
@@ -79,6 +76,7 @@ void Chipper::WipeKey() {
   cipher_.Wipe();
   SecureFill(iv_, sizeof iv_, 0xFF);
   SecureFill(cv_, sizeof cv_, 0xFF);
+  SecureZero(keystream_, sizeof keystream_);
   key_set_ = false;
 }
 

@@ -69,6 +69,7 @@ class Chipper {
   Twofish cipher_;
   uint8_t iv_[Twofish::kBlockSize];
   uint8_t cv_[Twofish::kBlockSize];
+  uint8_t keystream_[Twofish::kBlockSize] = {};  // the latest encryption of CV
   bool key_set_ = false;
 };
 
