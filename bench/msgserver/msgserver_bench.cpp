@@ -8,19 +8,21 @@
 //
 // Round trips report p50 and p99 in microseconds; throughput reports lines per second
 // (items_per_second), one way, pipelined.
-#include <algorithm>
 #include <arpa/inet.h>
-#include <atomic>
 #include <benchmark/benchmark.h>
-#include <chrono>
-#include <memory>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <sstream>
 #include <stdexcept>
 #include <string>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "tests/msglink/program_runner.h"
@@ -34,7 +36,28 @@ using Clock = MsgLineClient::Clock;
 const char kCard[] = "Crd^Vantera01^Kassa01^-^17^Kortti esitetty^0123456789^E1^S1^";
 const char kReply[] = "Crd^Kassa01^Vantera01^-^17^Kortti esitetty^OK^E1^S1^";
 
-Clock::time_point Soon() { return Clock::now() + std::chrono::seconds(10); }
+Clock::time_point Soon() {
+  return Clock::now() + std::chrono::seconds(10);
+}
+
+// CPU seconds (user + system) a process has used so far, from /proc/PID/stat.
+double ProcessCpuSeconds(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t close = stat.rfind(')');
+  if (close == std::string::npos)
+    return 0;
+  std::istringstream rest(stat.substr(close + 2));
+  std::string field;
+  unsigned long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && rest >> field; ++i) {
+    if (i == 14)
+      utime = std::stoul(field);
+    if (i == 15)
+      stime = std::stoul(field);
+  }
+  return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
 
 void ReportPercentiles(benchmark::State& state, std::vector<double>& us) {
   if (us.empty())
@@ -118,6 +141,7 @@ void RoutedRoundTrip(benchmark::State& state) {
   Routed r;
   std::vector<double> us;
   std::string wire;
+  double cpu0 = ProcessCpuSeconds(r.server.program().pid());
   for (auto _ : state) {
     auto t0 = Clock::now();
     r.point.SendRaw(r.card_wire);
@@ -129,6 +153,8 @@ void RoutedRoundTrip(benchmark::State& state) {
     us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
   }
   ReportPercentiles(state, us);
+  state.counters["server_cpu_us_per_line"] = (ProcessCpuSeconds(r.server.program().pid()) - cpu0) *
+                                             1e6 / static_cast<double>(2 * state.iterations());
 }
 BENCHMARK(RoutedRoundTrip)->Iterations(20000)->Unit(benchmark::kMicrosecond);
 
@@ -176,7 +202,13 @@ void Pipelined(benchmark::State& state, MsgLineClient& from, MsgLineClient& to,
 
 void RoutedThroughput(benchmark::State& state) {
   Routed r;
+  double cpu0 = ProcessCpuSeconds(r.server.program().pid());
   Pipelined(state, r.point, r.station, r.card_wire);
+  double cpu = ProcessCpuSeconds(r.server.program().pid()) - cpu0;
+  double lines = static_cast<double>(state.iterations() * state.range(0));
+  state.counters["server_cpu_us_per_line"] = cpu * 1e6 / lines;
+  // What one unshared core would route at that cost.
+  state.counters["lines_per_server_cpu_s"] = cpu > 0 ? lines / cpu : 0;
 }
 BENCHMARK(RoutedThroughput)->Arg(64 * 1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -1,6 +1,7 @@
 #include "msglink/WSocket.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -369,6 +370,37 @@ TEST(WSocket, PeerResetClosesWithItsCode) {
   EXPECT_EQ(c.sock.State(), wsClosed);
   RunEventsFor(30);
   EXPECT_EQ(c.events.size(), 3u);  // closed exactly once
+}
+
+TEST(WSocket, SendOnAResetConnectionClosesWithTheCode) {
+  LoopbackListener listener;
+  LineClient c;
+  c.Connect(listener.port());
+  PeerConn peer = listener.Accept();
+  ASSERT_TRUE(c.Has(1));
+  peer.Reset();
+  RunEventsFor(0);  // the reset has arrived; the socket has not seen it yet
+  usleep(20000);
+  EXPECT_NO_THROW(c.sock.SendText("after reset\r\n"));
+  ASSERT_TRUE(c.Has(2));
+  EXPECT_TRUE(c.events[1] == "closed 10054" || c.events[1] == "closed 10053") << c.events[1];
+  EXPECT_EQ(c.sock.State(), wsClosed);
+  RunEventsFor(30);
+  EXPECT_EQ(c.events.size(), 2u);
+}
+
+TEST(WSocket, FailingConnectHandlerAbortsTheConnection) {
+  LoopbackListener listener;
+  LineClient c;
+  c.sock.OnSessionConnected = [&](TCustomWSocket&, uint16_t e) {
+    c.events.push_back("connected " + std::to_string(e));
+    throw std::runtime_error("handler failed");
+  };
+  c.Connect(listener.port());
+  PeerConn peer = listener.Accept();
+  ASSERT_TRUE(c.Has(2));
+  EXPECT_EQ(c.events, (std::vector<std::string>{"connected 0", "closed 0"}));
+  EXPECT_EQ(c.sock.State(), wsClosed);
 }
 
 TEST(WSocket, HandlerMayCloseInsideDataEvent) {
