@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <climits>
+#include <stdexcept>
 
 #include "app/qt_text.h"
 #include "app/status_hints.h"
@@ -53,7 +54,12 @@ TfrmVantera::TfrmVantera(TfrmVanteraOptions options)
           [this](bool checked) { log_.SetMessageDisplay(checked); });
 }
 
+// The parts go first, in the reverse order of their start, while the log, the timers and
+// the controls they may still touch exist.
 TfrmVantera::~TfrmVantera() {
+  parts_.messages.reset();
+  parts_.fingerprint.reset();
+  parts_.database.reset();
   log_.SetView(nullptr);
 }
 
@@ -66,6 +72,8 @@ void TfrmVantera::SetParts(WorkstationParts parts) {
 // ---- Start-up ----
 
 void TfrmVantera::FormCreate() {
+  if (form_created_)
+    throw std::logic_error("start-up runs once");
   form_created_ = true;
   RouteHintsToStatusLine();             // 1
   parts_.database->CreateDbEngine();    // 2

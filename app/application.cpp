@@ -1,12 +1,12 @@
 #include "app/application.h"
 
-#include <QMessageBox>
 #include <QTimer>
 #include <iostream>
 
 #include "app/Main.h"
-#include "app/qt_text.h"
+#include "app/termination_signal.h"
 #include "app/workstation_wiring.h"
+#include "core/win1252.h"
 
 namespace vantera {
 
@@ -24,9 +24,9 @@ bool Application::notify(QObject* receiver, QEvent* event) {
   }
 }
 
-void ReportError(const std::exception& error) {
+void Application::ReportError(const std::exception& error) {
   std::cerr << "vantera: " << Win1252ToUtf8(error.what()) << std::endl;
-  QMessageBox::critical(nullptr, QStringLiteral("Vantera"), ToDisplay(error.what()));
+  error_box_->ShowError(error.what());
 }
 
 int RunWorkstation(int& argc, char** argv, const CommandLine& command) {
@@ -39,12 +39,13 @@ int RunWorkstation(int& argc, char** argv, const CommandLine& command) {
   try {
     window.FormCreate();
   } catch (const std::exception& error) {
-    ReportError(error);  // steps after the failed one were not done: the program ends
+    app.ReportError(error);  // steps after the failed one were not done: the program ends
     return 1;
   }
   if (window.TerminationRequested())
     return window.ExitCode();
   window.showMaximized();
+  TerminationSignals system_close([&window] { window.close(); });  // a system close
 
   if (command.quit_after_ms >= 0) {
     QTimer::singleShot(command.quit_after_ms, &window, [&window, &command] {

@@ -12,4 +12,10 @@ void MessageErrorBox::ShowAbortError(const std::string& text) {
   box.exec();
 }
 
+void MessageErrorBox::ShowError(const std::string& text) {
+  QMessageBox box(QMessageBox::Critical, QStringLiteral("Vantera"), ToDisplay(text),
+                  QMessageBox::Ok);
+  box.exec();
+}
+
 }  // namespace vantera

@@ -1,5 +1,5 @@
-// The modal error box with the single button Abort. The window shows its errors through
-// this interface so that tests can take the box's place.
+// The modal error boxes of the program. The window and the application show their errors
+// through this interface so that tests can take the boxes' place.
 #pragma once
 
 #include <string>
@@ -9,14 +9,18 @@ namespace vantera {
 class ErrorBox {
  public:
   virtual ~ErrorBox() = default;
-  // Shows text (Windows-1252) and returns when the box is closed.
+  // The start-up database failure: text (Windows-1252) with the single button Abort.
+  // Returns when the box is closed.
   virtual void ShowAbortError(const std::string& text) = 0;
+  // The application's report of any other error: its message with an OK button.
+  virtual void ShowError(const std::string& text) = 0;
 };
 
-// The real box: a QMessageBox titled "Vantera".
+// The real boxes: QMessageBox titled "Vantera".
 class MessageErrorBox : public ErrorBox {
  public:
   void ShowAbortError(const std::string& text) override;
+  void ShowError(const std::string& text) override;
 };
 
 }  // namespace vantera

@@ -124,6 +124,7 @@ TEST_F(StartupOrderTest, StartUpRunsEveryStepInOrder) {
   EXPECT_TRUE(f.window().TimerPingTime().Running());
   EXPECT_FALSE(f.ui().BBtnTalleta->isEnabled());
   EXPECT_THROW(f.window().SetParts({}), std::logic_error);
+  EXPECT_THROW(f.window().FormCreate(), std::logic_error);
 
   WindowFixture g(
       "[DataBase]\nAlias=KANTA\nEngine=TCPIP\nServerName=S\nPort=16001\nSecuredTransport=yes\n");

@@ -14,6 +14,7 @@ namespace vantera::testing {
 struct RecordingErrorBox : ErrorBox {
   explicit RecordingErrorBox(std::vector<std::string>* shown) : shown_(shown) {}
   void ShowAbortError(const std::string& text) override { shown_->push_back(text); }
+  void ShowError(const std::string& text) override { shown_->push_back("error: " + text); }
   std::vector<std::string>* shown_;
 };
 

@@ -11,9 +11,12 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
+#include <csignal>
 
+#include "app/application.h"
 #include "app/error_box.h"
 #include "app/status_hints.h"
+#include "app/termination_signal.h"
 #include "tests/app/window_fixture.h"
 
 namespace vantera {
@@ -72,7 +75,7 @@ TEST(WindowTest, LayoutHoldsEveryNamedControl) {
     EXPECT_EQ(m->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     EXPECT_EQ(m->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
   }
-  // Timers: the Part's intervals, all off before start-up.
+  // Timers: 60 s for enrolment and capture, all off before start-up.
   EXPECT_EQ(w.TimerRegTimeOut().Interval(), 60000);
   EXPECT_EQ(w.TimerGetTimeOut().Interval(), 60000);
   for (WindowTimer* t : {&w.TimerRegTimeOut(), &w.TimerGetTimeOut(), &w.TimerPingTime()})
@@ -200,6 +203,38 @@ TEST(WindowTest, ErrorBoxIsModalWithOnlyAbort) {
   MessageErrorBox().ShowAbortError("Yhteys TARVOLA-kantaan ei onnistu. \xC4");
   EXPECT_EQ(text, Utf8("Yhteys TARVOLA-kantaan ei onnistu. Ä"));
   EXPECT_EQ(buttons, QMessageBox::Abort);
+}
+
+TEST(WindowTest, HandlerErrorsReachTheApplicationsReportAndTheProgramGoesOn) {
+  auto* app = static_cast<Application*>(QApplication::instance());
+  std::vector<std::string> shown;
+  app->SetErrorBox(std::make_unique<testing::RecordingErrorBox>(&shown));
+  bool later_event_ran = false;
+  QTimer::singleShot(0, [] { throw std::runtime_error("Talleta ep\xE4onnistui"); });
+  QTimer::singleShot(0, [&] { later_event_ran = true; });
+  for (int i = 0; i < 20 && !later_event_ran; ++i)
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+  app->SetErrorBox(std::make_unique<MessageErrorBox>());
+  EXPECT_EQ(shown, std::vector<std::string>{"error: Talleta ep\xE4onnistui"});
+  EXPECT_TRUE(later_event_ran);
+}
+
+TEST(WindowTest, TerminationSignalClosesTheWindowOnTheGuiThread) {
+  WindowFixture f;
+  f.window().FormCreate();
+  f.window().show();
+  {
+    TerminationSignals system_close([&f] { f.window().close(); });
+    EXPECT_THROW(TerminationSignals([] {}), std::logic_error);  // one at a time
+    ASSERT_EQ(std::raise(SIGTERM), 0);
+    for (int i = 0; i < 100 && f.window().isVisible(); ++i)
+      QApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_FALSE(f.window().isVisible());
+    EXPECT_FALSE(f.window().TimerGetTimeOut().Enabled());  // the shut-down order ran
+  }
+  struct sigaction now {};
+  ::sigaction(SIGTERM, nullptr, &now);
+  EXPECT_EQ(now.sa_handler, SIG_DFL);
 }
 
 }  // namespace
