@@ -66,10 +66,10 @@ void TCustomWSocket::SetPort(const std::string& value) {
   SetTextProperty(port_, port_resolved_, value, "Port");
 }
 void TCustomWSocket::SetProto(const std::string& value) {
-  // The port's resolution depends on the protocol as well.
-  bool was = proto_resolved_;
+  // A service name resolves per protocol: a new protocol drops the ports' resolution too.
+  std::string before = proto_;
   SetTextProperty(proto_, proto_resolved_, value, "Proto");
-  if (was != proto_resolved_)
+  if (proto_ != before)
     port_resolved_ = local_port_resolved_ = false;
 }
 void TCustomWSocket::SetLocalAddr(const std::string& value) {

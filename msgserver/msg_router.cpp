@@ -238,14 +238,15 @@ void MsgRouter::HandleLine(Client& c, const std::string& wire) {
     Drop(c, "garbage line");
     return;
   }
-  const std::string shown = Win1252ToUtf8(plain);
+  auto shown = [&plain] { return Win1252ToUtf8(plain); };
   if (f[kFieldTyyppi] == kTypeLogin) {
     if (f[kFieldSanoma] != kLoginPassword || f[kFieldLahettaja].empty()) {
       Drop(c, "login refused");
       return;
     }
-    if (!c.name.empty() && names_[c.name] == c.id)
-      names_.erase(c.name);
+    auto old = names_.find(c.name);
+    if (old != names_.end() && old->second == c.id)
+      names_.erase(old);
     c.name = f[kFieldLahettaja];
     names_[c.name] = c.id;
     log_(Describe(c) + " logged in");
@@ -258,17 +259,18 @@ void MsgRouter::HandleLine(Client& c, const std::string& wire) {
   const std::string& to = f[kFieldRecipient];
   if (to == kToServer) {
     if (options_.log_lines)
-      log_("for the server from " + Win1252ToUtf8(c.name) + ": " + shown);
+      log_("for the server from " + Win1252ToUtf8(c.name) + ": " + shown());
     return;
   }
-  auto it = names_.find(to);
-  if (it == names_.end() || clients_.count(it->second) == 0 || clients_[it->second]->dropped) {
-    log_("no client " + Win1252ToUtf8(to) + " for " + Win1252ToUtf8(c.name) + ": " + shown);
+  auto named = names_.find(to);
+  auto it = named == names_.end() ? clients_.end() : clients_.find(named->second);
+  if (it == clients_.end() || it->second->dropped) {
+    log_("no client " + Win1252ToUtf8(to) + " for " + Win1252ToUtf8(c.name) + ": " + shown());
     return;
   }
-  Client& dest = *clients_[it->second];
+  Client& dest = *it->second;
   if (options_.log_lines)
-    log_("route " + Win1252ToUtf8(c.name) + " -> " + Win1252ToUtf8(to) + ": " + shown);
+    log_("route " + Win1252ToUtf8(c.name) + " -> " + Win1252ToUtf8(to) + ": " + shown());
   Queue(dest, wire + "\r\n");
 }
 
