@@ -8,15 +8,17 @@ namespace vantera {
 
 WorkstationMessageLink::WorkstationMessageLink(TfrmVantera& window)
     : window_(window), session_(*this) {
-  window_.TimerPingTime().SetOnTimer([this] { session_.TimerPingTimeTimer(); });
-  show_msg_click_ = QObject::connect(window_.ui().BBtnShowMsg, &QPushButton::clicked,
-                                     [this] { session_.BBtnShowMsgClick(); });
+  std::weak_ptr<int> alive = alive_;
+  window_.TimerPingTime().SetOnTimer([this, alive] {
+    if (alive.lock())
+      session_.TimerPingTimeTimer();
+  });
+  QObject::connect(window_.ui().BBtnShowMsg, &QPushButton::clicked, &context_,
+                   [this] { session_.BBtnShowMsgClick(); });
 }
 
-WorkstationMessageLink::~WorkstationMessageLink() {
-  QObject::disconnect(show_msg_click_);
-  window_.TimerPingTime().SetOnTimer(nullptr);
-}
+// Touches nothing of the window: its members may already be gone.
+WorkstationMessageLink::~WorkstationMessageLink() = default;
 
 void WorkstationMessageLink::OpenMessageTable() {
   // The settings have been read by now (start-up step 3).

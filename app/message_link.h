@@ -2,7 +2,8 @@
 // steps 3 and 4, the ping timer's ticks and the "Viestit" button.
 #pragma once
 
-#include <QMetaObject>
+#include <QObject>
+#include <memory>
 #include <string>
 
 #include "app/workstation_parts.h"
@@ -39,7 +40,11 @@ class WorkstationMessageLink : public MessageLink, private MsgSessionView {
 
   TfrmVantera& window_;
   MsgSession session_;
-  QMetaObject::Connection show_msg_click_;
+  // The window's timer and button may outlive the link (parts replaced before start-up) or
+  // die before it (the window's members go first): the handlers check this token, and the
+  // button's connection ends with the context object.
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+  QObject context_;
 };
 
 }  // namespace vantera

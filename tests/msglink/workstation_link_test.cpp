@@ -34,6 +34,8 @@ TEST(WorkstationLink, StartUpCardUnderViestitPingsReconnectAndShutDown) {
   testing::WindowFixture f("[MessageSrv]\r\nServerAddress=127.0.0.1\r\nServerPort=" +
                            std::to_string(port) + "\r\nPingTime=1\r\n[Defaults]\r\nVantera=07\r\n");
   TfrmVantera& w = f.window();
+  // Parts replaced before start-up: the first link's handlers must not outlive it.
+  w.SetParts(MakeWorkstationParts(w, CommandLine{}));
   w.SetParts(MakeWorkstationParts(w, CommandLine{}));
   auto* link = dynamic_cast<WorkstationMessageLink*>(w.Parts().messages.get());
   ASSERT_NE(link, nullptr);
