@@ -1,13 +1,15 @@
 #include "app/workstation_wiring.h"
 
 #include "app/Main.h"
+#include "app/message_link.h"
 
 namespace vantera {
 
-// Every part is the step-only base for now: start-up and shut-down run in full order and
-// each step that belongs to a missing part does nothing.
-WorkstationParts MakeWorkstationParts(TfrmVantera& /*window*/, const CommandLine& /*command*/) {
-  return WorkstationParts{};
+// Parts not built yet stay the step-only base: their steps do nothing.
+WorkstationParts MakeWorkstationParts(TfrmVantera& window, const CommandLine& /*command*/) {
+  WorkstationParts parts;
+  parts.messages = std::make_unique<WorkstationMessageLink>(window);
+  return parts;
 }
 
 }  // namespace vantera

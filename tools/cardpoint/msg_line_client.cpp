@@ -1,0 +1,166 @@
+#include "tools/cardpoint/msg_line_client.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstring>
+
+#include "msglink/Wdef.h"
+#include "msglink/msgkey.h"
+
+namespace vantera {
+namespace {
+
+int MsUntil(MsgLineClient::Clock::time_point deadline) {
+  auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - MsgLineClient::Clock::now());
+  if (left.count() <= 0)
+    return 0;
+  return left.count() > 60000 ? 60000 : static_cast<int>(left.count());
+}
+
+}  // namespace
+
+MsgLineClient::~MsgLineClient() {
+  Close();
+}
+
+void MsgLineClient::Close() {
+  if (fd_ >= 0)
+    ::close(fd_);
+  fd_ = -1;
+  in_.clear();
+}
+
+void MsgLineClient::Connect(const std::string& host, uint16_t port, Clock::duration timeout) {
+  Close();
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* list = nullptr;
+  int rc = getaddrinfo(host.c_str(), nullptr, &hints, &list);
+  if (rc != 0 || list == nullptr)
+    throw MsgClientError("cannot resolve " + host + ": " + gai_strerror(rc));
+  sockaddr_in sa;
+  std::memcpy(&sa, list->ai_addr, sizeof sa);
+  freeaddrinfo(list);
+  sa.sin_port = htons(port);
+  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd_ < 0)
+    throw MsgClientError(std::string("socket: ") + std::strerror(errno));
+  int on = 1;
+  ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  std::string where = host + ":" + std::to_string(port);
+  if (::connect(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+    if (errno != EINPROGRESS) {
+      std::string why = std::strerror(errno);
+      Close();
+      throw MsgClientError("cannot connect to " + where + ": " + why);
+    }
+    pollfd p{fd_, POLLOUT, 0};
+    int n = ::poll(&p, 1, MsUntil(Clock::now() + timeout));
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (n <= 0 || ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) {
+      std::string why = n <= 0 ? "timed out" : std::strerror(err);
+      Close();
+      throw MsgClientError("cannot connect to " + where + ": " + why);
+    }
+  }
+}
+
+void MsgLineClient::Login(const std::string& name, Clock::duration timeout) {
+  auto deadline = Clock::now() + timeout;
+  std::string wire;
+  for (;;) {
+    if (!ReadWire(&wire, deadline))
+      throw MsgClientError("no \"Login:\" prompt from the server");
+    if (wire == kLoginPrompt)
+      break;
+  }
+  SendPlain(BuildLoginMsg(name));
+}
+
+std::string MsgLineClient::Encipher(const std::string& plain) {
+  chipper_.SetKeyText(kMessageKey);
+  std::string wire = chipper_.EncryptLine(plain);
+  chipper_.WipeKey();
+  return wire;
+}
+
+std::string MsgLineClient::Decipher(const std::string& wire) {
+  chipper_.SetKeyText(kMessageKey);
+  std::string plain = chipper_.DecryptLine(wire);
+  chipper_.WipeKey();
+  return plain;
+}
+
+void MsgLineClient::SendPlain(const std::string& plain) {
+  SendRaw(Encipher(plain) + "\r\n");
+}
+
+void MsgLineClient::SendRaw(const std::string& bytes) {
+  if (fd_ < 0)
+    throw MsgClientError("not connected");
+  size_t done = 0;
+  auto deadline = Clock::now() + std::chrono::seconds(10);
+  while (done < bytes.size()) {
+    ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0 && errno == EAGAIN) {
+      pollfd p{fd_, POLLOUT, 0};
+      if (::poll(&p, 1, MsUntil(deadline)) <= 0)
+        throw MsgClientError("send timed out");
+      continue;
+    }
+    throw MsgClientError(std::string("connection lost: ") + std::strerror(errno));
+  }
+}
+
+bool MsgLineClient::ReadWire(std::string* wire, Clock::time_point deadline) {
+  for (;;) {
+    size_t pos = in_.find("\r\n");
+    if (pos != std::string::npos) {
+      *wire = in_.substr(0, pos);
+      in_.erase(0, pos + 2);
+      return true;
+    }
+    if (in_.size() > kMaxLine)
+      throw MsgClientError("overlong line from the server");
+    if (fd_ < 0)
+      throw MsgClientError("not connected");
+    pollfd p{fd_, POLLIN, 0};
+    int n = ::poll(&p, 1, MsUntil(deadline));
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return false;
+    char buf[16384];
+    ssize_t got = ::recv(fd_, buf, sizeof buf, 0);
+    if (got < 0 && (errno == EAGAIN || errno == EINTR))
+      continue;
+    if (got <= 0)
+      throw MsgClientError("connection closed by the server");
+    in_.append(buf, static_cast<size_t>(got));
+  }
+}
+
+bool MsgLineClient::ReadPlain(std::string* plain, Clock::time_point deadline) {
+  std::string wire;
+  if (!ReadWire(&wire, deadline))
+    return false;
+  *plain = wire == kLoginPrompt ? wire : Decipher(wire);
+  return true;
+}
+
+}  // namespace vantera
