@@ -61,11 +61,9 @@ struct ToolRun {
 
 // Runs vantera-reader while this thread's event loop serves the reader socket.
 ToolRun RunReader(const QStringList& args) {
-  const char* build = std::getenv("VANTERA_BUILD_DIR");
-  EXPECT_NE(build, nullptr);
   QProcess process;
   process.setProcessChannelMode(QProcess::MergedChannels);
-  process.start(QString(build) + "/tools/reader/vantera-reader", args);
+  process.start(VANTERA_READER_EXE, args);
   QElapsedTimer timer;
   timer.start();
   while (process.state() != QProcess::NotRunning && timer.elapsed() < kWaitMs)
