@@ -98,10 +98,11 @@ void ReaderSocket::Accept() {
     int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0)
       return;
+    // Full: the client connected longest ago makes room, so that clients which connect and
+    // never ask cannot lock the reader out.
     if (clients_.size() >= kMaxReaderClients) {
-      SendAll(fd, "error busy\n");
-      close(fd);
-      continue;
+      SendAll(clients_.begin()->second->fd, "error busy\n");
+      CloseClient(clients_.begin()->first);
     }
     int id = next_id_++;
     auto client = std::make_unique<Client>();

@@ -4,8 +4,9 @@
 //
 // Everything runs on the GUI thread: the listening socket and each client are watched by a
 // QSocketNotifier, and a request is answered after the control's OnDone handler has run.
-// At most kMaxReaderClients clients at once (later ones get "error busy"); a line longer
-// than kMaxReaderLine closes its client after "error line too long".
+// At most kMaxReaderClients clients at once: a new one pushes out the one connected longest
+// ago (it gets "error busy"). A line longer than kMaxReaderLine closes its client after
+// "error line too long".
 //
 // Start-up: a socket file left behind by a workstation that is gone is replaced; a socket
 // that still answers (another workstation) or a file that is not a socket is an error.

@@ -1,10 +1,12 @@
 #include "fingerprint/reader_socket.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -216,6 +218,35 @@ TEST(ReaderSocket, BadRequestsAreAnsweredWithErrors) {
   // Two requests in one write are answered in order.
   EXPECT_EQ(Exchange(path, "place capture 5/a\nplace capture 5/a\n"), "ok capture\nnone armed\n");
   EXPECT_EQ(ws.captured.size(), 1u);
+
+  // Clients that connect and never ask cannot lock the reader out.
+  std::vector<int> idle;
+  for (size_t i = 0; i < kMaxReaderClients + 2; ++i) {
+    // Non-blocking: the workstation accepts only while its event loop runs.
+    idle.push_back(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0));
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.c_str(), path.size());
+    QElapsedTimer wait;
+    wait.start();
+    int rc = -1;
+    while ((rc = connect(idle.back(), reinterpret_cast<sockaddr*>(&addr), sizeof addr)) != 0 &&
+           errno == EAGAIN && wait.elapsed() < kWaitMs)
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_EQ(rc, 0) << std::strerror(errno);
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  ws.capture.Start();
+  EXPECT_EQ(Place(dir.path, "5/a").exit_code, 0);
+  EXPECT_LE(ws.socket->ClientCount(), kMaxReaderClients);
+  char busy[32] = {};
+  pollfd ready{idle.front(), POLLIN, 0};
+  EXPECT_EQ(poll(&ready, 1, kWaitMs), 1);
+  EXPECT_GT(recv(idle.front(), busy, sizeof busy - 1, MSG_DONTWAIT), 0);
+  EXPECT_STREQ(busy, "error busy\n");
+  for (int fd : idle)
+    close(fd);
+
   QElapsedTimer timer;
   timer.start();
   while (ws.socket->ClientCount() > 0 && timer.elapsed() < kWaitMs)
