@@ -1,0 +1,86 @@
+#include "fingerprint/fpsdk_controls.h"
+
+#include "fingerprint/enrolment_merge.h"
+#include "fingerprint/matcher.h"
+
+namespace vantera {
+
+int32_t FPControl::InitControl() {
+  initialised_ = true;
+  emit OnDevConnected();
+  return kStatusOk;
+}
+
+int32_t FPControl::Start(const QVariant&) {
+  if (!initialised_)
+    return kStatusNotInitialised;
+  bool was_armed = armed_;
+  armed_ = true;
+  Armed(was_armed);
+  return kStatusOk;
+}
+
+int32_t FPControl::Stop() {
+  if (armed_) {
+    armed_ = false;
+    Disarmed();
+  }
+  return kStatusOk;
+}
+
+void FPControl::Finish(const IFPTemplate& done) {
+  armed_ = false;
+  Disarmed();
+  emit OnDone(done);
+}
+
+int32_t TFPGetTemplateX::SetOwnerWindow(int32_t kind, quintptr window) {
+  owner_kind_ = kind;
+  owner_window_ = window;
+  return kStatusOk;
+}
+
+bool TFPGetTemplateX::TakePlacement(const Minutiae& placement, uint64_t instance_id) {
+  if (!IsArmed())
+    return false;
+  TemplateData data;
+  data.instance_id = instance_id;
+  data.kind = TemplateKind::kCapture;
+  data.placements = 1;
+  data.minutiae = placement;
+  if (data.minutiae.size() > kMaxTemplateMinutiae)
+    data.minutiae.resize(kMaxTemplateMinutiae);
+  const IFPTemplate done(std::move(data));
+  Finish(done);
+  return true;
+}
+
+TFPRegisterTemplateX::Step TFPRegisterTemplateX::TakePlacement(const Minutiae& placement,
+                                                               uint64_t instance_id) {
+  Step step;
+  step.done = PlacementsDone();
+  if (!IsArmed())
+    return step;
+  if (!placements_.empty() && !MatchMinutiae(placement, placements_.front()).same) {
+    step.rejected = true;
+    return step;
+  }
+  placements_.push_back(placement);
+  step.taken = true;
+  step.done = PlacementsDone();
+  if (step.done < kEnrolmentPlacements)
+    return step;
+
+  TemplateData data;
+  data.instance_id = instance_id;
+  data.kind = TemplateKind::kEnrolment;
+  data.placements = static_cast<uint8_t>(placements_.size());
+  data.minutiae = CombinePlacements(placements_);
+  if (data.minutiae.size() > kMaxTemplateMinutiae)
+    data.minutiae.resize(kMaxTemplateMinutiae);
+  const IFPTemplate done(std::move(data));
+  Finish(done);
+  return step;
+}
+
+}  // namespace vantera

@@ -1,0 +1,309 @@
+#include "fingerprint/matcher.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+namespace vantera {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kCentreX = kSensorWidth / 2.0;
+constexpr double kCentreY = kSensorHeight / 2.0;
+
+// The vote grid: turn cells of kTurnStep degrees over -kMaxTurn..kMaxTurn, shift cells of
+// kShiftStep pixels over -kShiftRange..kShiftRange on each axis.
+constexpr int kTurnStep = 5;
+constexpr int kTurnCells = 2 * kMaxTurnDegrees / kTurnStep + 1;
+constexpr int kShiftStep = 16;
+constexpr int kShiftRange = 192;
+constexpr int kShiftCells = 2 * kShiftRange / kShiftStep;
+constexpr int kCells = kTurnCells * kShiftCells * kShiftCells;
+constexpr int kCandidates = 3;
+
+// Same share rule: pairs * kShareDen >= smaller set * kShareNum.
+constexpr int kShareNum = 1;
+constexpr int kShareDen = 3;
+
+struct TurnTable {
+  std::array<double, kTurnCells> cos{};
+  std::array<double, kTurnCells> sin{};
+  TurnTable() {
+    for (int k = 0; k < kTurnCells; ++k) {
+      double rad = (k * kTurnStep - kMaxTurnDegrees) * kPi / 180.0;
+      cos[static_cast<size_t>(k)] = std::cos(rad);
+      sin[static_cast<size_t>(k)] = std::sin(rad);
+    }
+  }
+};
+const TurnTable kTurns;
+
+// Cells hold (generation << 8) | votes, so a new comparison needs no clearing; the grid is
+// small enough to stay in the first-level cache. Votes stop at 255 per cell.
+struct VoteGrid {
+  std::vector<uint16_t> cells = std::vector<uint16_t>(kCells, 0);
+  uint32_t generation = 0;
+  void NextGeneration() {
+    generation = (generation + 1) & 0xFF;
+    if (generation == 0) {
+      std::fill(cells.begin(), cells.end(), 0);
+      generation = 1;
+    }
+  }
+  // Adds a vote and returns the cell's new count.
+  uint32_t Vote(int cell) {
+    uint16_t& c = cells[static_cast<size_t>(cell)];
+    if ((c >> 8) != generation)
+      c = static_cast<uint16_t>(generation << 8);
+    if ((c & 0xFF) != 0xFF)
+      ++c;
+    return c & 0xFFu;
+  }
+};
+
+struct Candidate {
+  uint32_t votes = 0;
+  int cell = -1;
+};
+
+// Keeps the kCandidates cells with most votes, best first, each cell once.
+void Offer(std::array<Candidate, kCandidates>& best, int cell, uint32_t votes) {
+  size_t at = kCandidates;
+  for (size_t i = 0; i < kCandidates; ++i)
+    if (best[i].cell == cell)
+      at = i;
+  if (at == kCandidates) {
+    if (votes <= best[kCandidates - 1].votes)
+      return;
+    at = kCandidates - 1;
+  }
+  best[at] = {votes, cell};
+  while (at > 0 && best[at].votes > best[at - 1].votes) {
+    std::swap(best[at], best[at - 1]);
+    --at;
+  }
+}
+
+int AngleDifference(int from, int to) {  // to - from in -179..180, both in 0..359
+  int d = to - from;
+  if (d > 180)
+    return d - 360;
+  if (d <= -180)
+    return d + 360;
+  return d;
+}
+
+struct Pair {
+  int a;
+  int b;
+  int turn;  // degrees
+};
+
+// B's minutiae in order of x, for the pairing's window search.
+struct SortedByX {
+  std::vector<int> index;
+  std::vector<int> x;
+  explicit SortedByX(const Minutiae& b) : index(b.size()) {
+    for (size_t j = 0; j < b.size(); ++j)
+      index[j] = static_cast<int>(j);
+    std::sort(index.begin(), index.end(), [&b](int l, int r) {
+      return b[static_cast<size_t>(l)].x < b[static_cast<size_t>(r)].x;
+    });
+    x.reserve(b.size());
+    for (int j : index)
+      x.push_back(b[static_cast<size_t>(j)].x);
+  }
+};
+
+int PairUp(const Minutiae& a, const Minutiae& b, const SortedByX& sorted, const Alignment& al) {
+  double rad = al.turn_degrees * kPi / 180.0;
+  double c = std::cos(rad);
+  double s = std::sin(rad);
+  int turn = static_cast<int>(std::lround(al.turn_degrees));
+  std::vector<bool> used(b.size(), false);
+  int pairs = 0;
+  for (const Minutia& m : a) {
+    double px = m.x - kCentreX;
+    double py = m.y - kCentreY;
+    double x = c * px - s * py + kCentreX + al.shift_x;
+    double y = s * px + c * py + kCentreY + al.shift_y;
+    int angle = m.angle + turn;  // turn is within -kMaxTurnDegrees..kMaxTurnDegrees
+    if (angle < 0)
+      angle += 360;
+    else if (angle >= 360)
+      angle -= 360;
+    int found = -1;
+    double best = kPairDistance * kPairDistance + 1e-9;
+    auto first = std::lower_bound(sorted.x.begin(), sorted.x.end(), x - kPairDistance);
+    for (auto it = first; it != sorted.x.end() && *it <= x + kPairDistance; ++it) {
+      size_t j = static_cast<size_t>(sorted.index[static_cast<size_t>(it - sorted.x.begin())]);
+      const Minutia& o = b[j];
+      if (used[j] || o.type != m.type)
+        continue;
+      double dx = o.x - x;
+      double dy = o.y - y;
+      double d2 = dx * dx + dy * dy;
+      if (d2 >= best)
+        continue;
+      int da = AngleDifference(angle, o.angle);
+      if (da > kPairAngle || da < -kPairAngle)
+        continue;
+      best = d2;
+      found = static_cast<int>(j);
+    }
+    if (found >= 0) {
+      used[static_cast<size_t>(found)] = true;
+      ++pairs;
+    }
+  }
+  return pairs;
+}
+
+}  // namespace
+
+MatchResult MatchMinutiae(const Minutiae& a, const Minutiae& b) {
+  MatchResult result;
+  if (a.empty() || b.empty())
+    return result;
+  thread_local VoteGrid grid;
+  grid.NextGeneration();
+
+  // B by type, each in order of angle: the pairs within the turn limit are found by a
+  // window search instead of trying every pair.
+  std::array<std::vector<std::pair<int, int>>, 3> by_type;  // (angle, index in b)
+  for (size_t j = 0; j < b.size(); ++j) {
+    size_t t = static_cast<size_t>(b[j].type);
+    if (t < by_type.size())
+      by_type[t].emplace_back(b[j].angle, static_cast<int>(j));
+  }
+  for (auto& list : by_type)
+    std::sort(list.begin(), list.end());
+  std::vector<Pair> pairs;
+  pairs.reserve(a.size() * b.size() / 4);
+  for (size_t i = 0; i < a.size(); ++i) {
+    const Minutia& ma = a[i];
+    size_t t = static_cast<size_t>(ma.type);
+    if (t >= by_type.size())
+      continue;
+    const auto& list = by_type[t];
+    auto scan = [&](int lo, int hi) {
+      auto it = std::lower_bound(list.begin(), list.end(), std::pair<int, int>(lo, -1));
+      for (; it != list.end() && it->first <= hi; ++it)
+        pairs.push_back({static_cast<int>(i), it->second, AngleDifference(ma.angle, it->first)});
+    };
+    int lo = ma.angle - kMaxTurnDegrees;
+    int hi = ma.angle + kMaxTurnDegrees;
+    if (lo < 0) {
+      scan(lo + 360, 359);
+      scan(0, hi);
+    } else if (hi > 359) {
+      scan(lo, 359);
+      scan(0, hi - 360);
+    } else {
+      scan(lo, hi);
+    }
+  }
+
+  std::array<Candidate, kCandidates> best{};
+  for (const Pair& p : pairs) {
+    const Minutia& ma = a[static_cast<size_t>(p.a)];
+    const Minutia& mb = b[static_cast<size_t>(p.b)];
+    const double ax = ma.x - kCentreX;
+    const double ay = ma.y - kCentreY;
+    const int turn = p.turn;
+    // The two turn cells around the proposed turn.
+    double ft = static_cast<double>(turn + kMaxTurnDegrees) / kTurnStep;
+    int k0 = static_cast<int>(ft);  // ft >= 0
+    for (int k = k0; k <= k0 + 1; ++k) {
+      if (k < 0 || k >= kTurnCells)
+        continue;
+      double c = kTurns.cos[static_cast<size_t>(k)];
+      double s = kTurns.sin[static_cast<size_t>(k)];
+      double tx = (mb.x - kCentreX) - (c * ax - s * ay);
+      double ty = (mb.y - kCentreY) - (s * ax + c * ay);
+      // The two shift cells around the proposed shift, on each axis.
+      // Shifts far outside the grid are not worth a vote; +1 - 1 makes the cast a floor.
+      double fx = (tx + kShiftRange) / kShiftStep + 0.5;
+      double fy = (ty + kShiftRange) / kShiftStep + 0.5;
+      if (fx < 0 || fy < 0 || fx > kShiftCells + 1 || fy > kShiftCells + 1)
+        continue;
+      int x0 = static_cast<int>(fx) - 1;
+      int y0 = static_cast<int>(fy) - 1;
+      for (int x = x0; x <= x0 + 1; ++x) {
+        if (x < 0 || x >= kShiftCells)
+          continue;
+        for (int y = y0; y <= y0 + 1; ++y) {
+          if (y < 0 || y >= kShiftCells)
+            continue;
+          int cell = (k * kShiftCells + x) * kShiftCells + y;
+          Offer(best, cell, grid.Vote(cell));
+        }
+      }
+    }
+  }
+
+  const SortedByX sorted(b);
+  for (const Candidate& cand : best) {
+    if (cand.cell < 0)
+      continue;
+    int k = cand.cell / (kShiftCells * kShiftCells);
+    int x = cand.cell / kShiftCells % kShiftCells;
+    int y = cand.cell % kShiftCells;
+    double cell_turn = k * kTurnStep - kMaxTurnDegrees;
+    double cell_x = (x + 0.5) * kShiftStep - kShiftRange;
+    double cell_y = (y + 0.5) * kShiftStep - kShiftRange;
+    double c = kTurns.cos[static_cast<size_t>(k)];
+    double s = kTurns.sin[static_cast<size_t>(k)];
+
+    // Refinement: the pairs that voted for this cell.
+    double sum_turn = 0;
+    int support = 0;
+    std::vector<const Pair*> voters;
+    for (const Pair& p : pairs) {
+      if (std::abs(p.turn - cell_turn) > kTurnStep)
+        continue;
+      const Minutia& ma = a[static_cast<size_t>(p.a)];
+      const Minutia& mb = b[static_cast<size_t>(p.b)];
+      double ax = ma.x - kCentreX;
+      double ay = ma.y - kCentreY;
+      double tx = (mb.x - kCentreX) - (c * ax - s * ay);
+      double ty = (mb.y - kCentreY) - (s * ax + c * ay);
+      if (std::abs(tx - cell_x) > kShiftStep || std::abs(ty - cell_y) > kShiftStep)
+        continue;
+      sum_turn += p.turn;
+      ++support;
+      voters.push_back(&p);
+    }
+    if (support == 0)
+      continue;
+    Alignment al;
+    al.turn_degrees = sum_turn / support;
+    double rad = al.turn_degrees * kPi / 180.0;
+    double rc = std::cos(rad);
+    double rs = std::sin(rad);
+    for (const Pair* p : voters) {
+      const Minutia& ma = a[static_cast<size_t>(p->a)];
+      const Minutia& mb = b[static_cast<size_t>(p->b)];
+      double ax = ma.x - kCentreX;
+      double ay = ma.y - kCentreY;
+      al.shift_x += (mb.x - kCentreX) - (rc * ax - rs * ay);
+      al.shift_y += (mb.y - kCentreY) - (rs * ax + rc * ay);
+    }
+    al.shift_x /= support;
+    al.shift_y /= support;
+
+    int paired = PairUp(a, b, sorted, al);
+    if (paired > result.pairs) {
+      result.pairs = paired;
+      result.alignment = al;
+    }
+  }
+  size_t smaller = a.size() < b.size() ? a.size() : b.size();
+  result.same = result.pairs >= kMinPairs &&
+                static_cast<size_t>(result.pairs) * kShareDen >= smaller * kShareNum;
+  return result;
+}
+
+}  // namespace vantera

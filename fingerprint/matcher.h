@@ -1,0 +1,44 @@
+// Minutia matching: are two minutia sets readings of the same finger?
+//
+// 1. Alignment by voting. Every pair (a in A, b in B) of the same type whose angles differ
+//    by at most kMaxTurnDegrees proposes a turn (the angle difference) and, for that turn,
+//    a shift that carries a onto b. The proposals vote into a grid of turn and shift cells,
+//    each vote spread over the neighbouring cells so that a cluster is not split by a cell
+//    boundary. The best cells are the candidate alignments.
+// 2. Refinement. For each candidate the pairs that voted for it give the mean turn and
+//    shift.
+// 3. Pairing. A is carried into B's frame by the refined alignment and each minutia of A is
+//    paired with the nearest unpaired minutia of B of the same type within kPairDistance
+//    pixels and kPairAngle degrees.
+// The best candidate's pair count is the score; the sets are the same finger when the
+// count reaches kMinPairs and is a large enough share of the smaller set.
+//
+// Thread-safe: the vote grid is per thread.
+#pragma once
+
+#include "fingerprint/minutia.h"
+
+namespace vantera {
+
+// Carries a point p of A into B's frame: R(turn) * (p - centre) + centre + shift, the centre
+// being the middle of the sensor window.
+struct Alignment {
+  double turn_degrees = 0;
+  double shift_x = 0;
+  double shift_y = 0;
+};
+
+struct MatchResult {
+  int pairs = 0;        // minutiae paired under the best alignment
+  bool same = false;    // the decision
+  Alignment alignment;  // the best alignment (meaningful when pairs > 0)
+};
+
+inline constexpr int kMaxTurnDegrees = 45;
+inline constexpr int kPairDistance = 12;
+inline constexpr int kPairAngle = 20;
+inline constexpr int kMinPairs = 10;
+
+MatchResult MatchMinutiae(const Minutiae& a, const Minutiae& b);
+
+}  // namespace vantera
