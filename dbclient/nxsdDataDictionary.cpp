@@ -175,14 +175,8 @@ void TnxDataDictionary::ReadUnchecked(TaggedReader& r) {
   r.ExpectIdent("IndexDescriptor");
   indexes_.clear();
   n = ReadCount(r);
-  for (int32_t i = 0; i < n; ++i) {
-    std::unique_ptr<TnxIndexDescriptor> index = IndexDescriptorRegistry().Create(r.ReadString());
-    index->key = KeyDescriptorRegistry().Create(r.ReadString());
-    index->name = r.ReadString();
-    index->file_number = r.ReadInt32();
-    index->ReadPart(r);
-    indexes_.push_back(std::move(index));
-  }
+  for (int32_t i = 0; i < n; ++i)
+    indexes_.push_back(ReadIndexDescriptor(r));
 
   default_index_ = r.ReadInt32();
   fields_length_ = r.ReadInt32();
@@ -337,13 +331,8 @@ void TnxDataDictionary::WriteToStream(TaggedWriter& w) const {
 
   w.WriteIdent("IndexDescriptor");
   w.WriteInt(IndexCount());
-  for (const auto& ix : indexes_) {
-    w.WriteString(ix->ClassName());
-    w.WriteString(ix->key->ClassName());
-    w.WriteString(ix->name);
-    w.WriteInt(ix->file_number);
-    ix->WritePart(w);
-  }
+  for (const auto& ix : indexes_)
+    WriteIndexDescriptor(w, *ix);
 
   w.WriteInt(default_index_);
   w.WriteInt(fields_length_);
