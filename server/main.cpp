@@ -1,0 +1,77 @@
+// kantadb-server: the database server program.
+#include <signal.h>
+
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/runtime_dir.h"
+#include "server/account_store.h"
+#include "server/dispatcher_factory.h"
+#include "server/server_options.h"
+#include "server/tcp_server.h"
+
+using namespace vantera;
+
+int main(int argc, char** argv) {
+  ServerOptions options;
+  try {
+    options = ParseServerOptions(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const std::exception& e) {
+    std::cerr << "kantadb-server: " << e.what() << "\n";
+    return 2;
+  }
+  if (options.help) {
+    std::cout << ServerUsage();
+    return 0;
+  }
+
+  // SIGTERM and SIGINT are taken by sigwait below, in this thread only.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  ServerLog log(stderr);
+  try {
+    EnsureRuntimeDir(RuntimeDir(options.runtimeDir));
+    AccountStore accounts =
+        options.usersFile.empty() ? AccountStore() : AccountStore::FromFile(options.usersFile);
+    std::unique_ptr<RequestDispatcher> dispatcher = MakeRequestDispatcher(options, log);
+    TransportRegistry registry;
+    LoginChecker login;
+    ServerContext context{registry, *dispatcher, accounts, login, log};
+    context.maxFrameLength = options.maxFrameLength;
+    context.trace = options.trace;
+
+    TcpServerOptions tcp;
+    tcp.host = options.host;
+    tcp.port = options.port;
+    tcp.serverName = options.name;
+    tcp.discovery = options.discovery;
+    tcp.handshakeTimeoutMs = options.handshakeTimeoutMs;
+    tcp.frameTimeoutMs = options.frameTimeoutMs;
+    tcp.maxConnections = options.maxConnections;
+    TcpServer server(context, tcp);
+    server.Start();
+    std::printf("listening on %s:%u\n", options.host.c_str(), server.Port());
+    std::fflush(stdout);
+    log.Line("server \"" + options.name + "\" listening on " + options.host + ":" +
+             std::to_string(server.Port()));
+
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    log.Line(std::string("stopping on ") + (signal == SIGTERM ? "SIGTERM" : "SIGINT"));
+    server.Stop();
+    log.Line("stopped");
+  } catch (const std::exception& e) {
+    log.Line(std::string("cannot start: ") + e.what());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,99 @@
+#include "server/server_options.h"
+
+#include <stdexcept>
+
+namespace vantera {
+
+namespace {
+
+uint64_t ParseNumber(const std::string& option, const std::string& text, uint64_t max) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 12)
+    throw std::invalid_argument(option + ": not a number: " + text);
+  uint64_t v = std::stoull(text);
+  if (v > max)
+    throw std::invalid_argument(option + ": " + text + " is above " + std::to_string(max));
+  return v;
+}
+
+}  // namespace
+
+ServerOptions ParseServerOptions(const std::vector<std::string>& args) {
+  ServerOptions o;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&]() -> const std::string& {
+      if (i + 1 >= args.size())
+        throw std::invalid_argument(a + " needs a value");
+      return args[++i];
+    };
+    if (a == "--help" || a == "-h") {
+      o.help = true;
+    } else if (a == "--listen") {
+      const std::string& v = value();
+      size_t colon = v.rfind(':');
+      if (colon == std::string::npos || colon == 0)
+        throw std::invalid_argument("--listen: expected HOST:PORT, got " + v);
+      o.host = v.substr(0, colon);
+      o.port = static_cast<uint16_t>(ParseNumber("--listen", v.substr(colon + 1), 65534));
+    } else if (a == "--data") {
+      o.dataDir = value();
+    } else if (a == "--name") {
+      o.name = value();
+      if (o.name.empty() || o.name.size() > 200)
+        throw std::invalid_argument("--name: 1 to 200 characters");
+    } else if (a == "--users") {
+      o.usersFile = value();
+    } else if (a == "--runtime-dir") {
+      o.runtimeDir = value();
+    } else if (a == "--max-frame") {
+      o.maxFrameLength = static_cast<uint32_t>(ParseNumber(a, value(), 0xFFFFFFFFu));
+      if (o.maxFrameLength < 32 + 536)
+        throw std::invalid_argument("--max-frame: at least 568 bytes (a login frame)");
+    } else if (a == "--handshake-timeout") {
+      o.handshakeTimeoutMs = static_cast<uint32_t>(ParseNumber(a, value(), 86400000));
+    } else if (a == "--frame-timeout") {
+      o.frameTimeoutMs = static_cast<uint32_t>(ParseNumber(a, value(), 86400000));
+    } else if (a == "--max-connections") {
+      o.maxConnections = static_cast<size_t>(ParseNumber(a, value(), 100000));
+    } else if (a == "--no-discovery") {
+      o.discovery = false;
+    } else if (a == "--trace") {
+      o.trace = true;
+    } else {
+      throw std::invalid_argument("unknown option " + a + " (try --help)");
+    }
+  }
+  return o;
+}
+
+std::string ServerUsage() {
+  return "Usage: kantadb-server [options]\n"
+         "The KantaDB database server: serves database sessions to workstations over TCP.\n"
+         "\n"
+         "  --listen HOST:PORT       address and TCP port to listen on (default\n"
+         "                           127.0.0.1:16000; port 0 picks a free one). Discovery\n"
+         "                           queries are answered on UDP port PORT, answers go to\n"
+         "                           PORT + 1 of the asker.\n"
+         "  --data DIR               folder of the database files\n"
+         "  --name NAME              server name given in discovery answers (default KantaDB)\n"
+         "  --users FILE             accounts, one \"name:password\" per line; without it\n"
+         "                           only the empty user name with the empty password logs in\n"
+         "  --runtime-dir DIR        folder for local sockets (default $XDG_RUNTIME_DIR/vantera\n"
+         "                           or /tmp/vantera-UID)\n"
+         "  --max-frame BYTES        largest frame a client may send (default 67108864);\n"
+         "                           a longer one closes its connection\n"
+         "  --handshake-timeout MS   drop a connection that has not opened or attached a\n"
+         "                           transport within MS milliseconds (default 10000)\n"
+         "  --frame-timeout MS       drop a connection that leaves a frame unfinished for MS\n"
+         "                           milliseconds (default 30000)\n"
+         "  --max-connections N      refuse connections beyond N open ones (default 1000)\n"
+         "  --no-discovery           do not answer discovery queries\n"
+         "  --trace                  log every frame and connection\n"
+         "  --help                   show this text\n"
+         "\n"
+         "Prints \"listening on HOST:PORT\" on standard output when ready; logs on standard\n"
+         "error. SIGTERM or SIGINT stops it; exit code 0 after a clean stop, 1 when it\n"
+         "could not start, 2 for a wrong command line.\n";
+}
+
+}  // namespace vantera

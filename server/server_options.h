@@ -1,0 +1,32 @@
+// Command line of kantadb-server.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vantera {
+
+struct ServerOptions {
+  std::string host = "127.0.0.1";
+  uint16_t port = 16000;
+  std::string dataDir;  // where the database engine keeps its files
+  std::string name = "KantaDB";
+  std::string usersFile;
+  std::string runtimeDir;
+  uint32_t maxFrameLength = 64u << 20;
+  uint32_t handshakeTimeoutMs = 10000;
+  uint32_t frameTimeoutMs = 30000;
+  size_t maxConnections = 1000;
+  bool discovery = true;
+  bool trace = false;
+  bool help = false;
+};
+
+// Parses argv; throws std::invalid_argument with a message naming the option.
+ServerOptions ParseServerOptions(const std::vector<std::string>& args);
+
+// The text of --help.
+std::string ServerUsage();
+
+}  // namespace vantera

@@ -1,0 +1,132 @@
+#include "server/transport_registry.h"
+
+namespace vantera {
+
+TransportRegistry::TransportRegistry() : random_(std::random_device{}()) {}
+
+TransportRegistry::Opened TransportRegistry::OpenTransport(uint32_t heartbeatInterval) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  uint32_t id = next_transport_++;
+  if (next_transport_ == 0)
+    next_transport_ = 1;
+  uint32_t key = static_cast<uint32_t>(random_());
+  transports_[id] = Transport{key, heartbeatInterval, Clock::now(), {}};
+  return {id, key};
+}
+
+bool TransportRegistry::Attach(uint32_t id, uint32_t key) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = transports_.find(id);
+  if (it == transports_.end() || it->second.key != key)
+    return false;
+  it->second.lastHeard = Clock::now();
+  return true;
+}
+
+bool TransportRegistry::Touch(uint32_t id) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = transports_.find(id);
+  if (it == transports_.end())
+    return false;
+  it->second.lastHeard = Clock::now();
+  return true;
+}
+
+bool TransportRegistry::Exists(uint32_t id) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return transports_.count(id) != 0;
+}
+
+std::optional<ServerSession> TransportRegistry::OpenSession(uint32_t transportId,
+                                                            const std::string& userName,
+                                                            uint32_t timeout,
+                                                            uint32_t clientVersion) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = transports_.find(transportId);
+  if (it == transports_.end())
+    return std::nullopt;
+  ServerSession s;
+  s.transportId = transportId;
+  s.sessionId = next_session_++;
+  if (next_session_ == 0)
+    next_session_ = 1;
+  s.userName = userName;
+  s.timeout = timeout;
+  s.clientVersion = clientVersion;
+  it->second.sessions.insert(s.sessionId);
+  sessions_[s.sessionId] = s;
+  return s;
+}
+
+std::optional<ServerSession> TransportRegistry::FindSession(uint32_t transportId,
+                                                            uint32_t sessionId) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = sessions_.find(sessionId);
+  if (it == sessions_.end() || it->second.transportId != transportId)
+    return std::nullopt;
+  return it->second;
+}
+
+std::optional<ServerSession> TransportRegistry::CloseSession(uint32_t transportId,
+                                                             uint32_t sessionId) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = sessions_.find(sessionId);
+  if (it == sessions_.end() || it->second.transportId != transportId)
+    return std::nullopt;
+  ServerSession s = it->second;
+  sessions_.erase(it);
+  auto t = transports_.find(transportId);
+  if (t != transports_.end())
+    t->second.sessions.erase(sessionId);
+  return s;
+}
+
+TransportRegistry::Dropped TransportRegistry::Remove(std::map<uint32_t, Transport>::iterator it) {
+  Dropped d{it->first, {}};
+  for (uint32_t sid : it->second.sessions) {
+    auto s = sessions_.find(sid);
+    if (s != sessions_.end()) {
+      d.sessions.push_back(s->second);
+      sessions_.erase(s);
+    }
+  }
+  transports_.erase(it);
+  return d;
+}
+
+std::vector<TransportRegistry::Dropped> TransportRegistry::ExpireSilent(Clock::time_point now) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<Dropped> dropped;
+  for (auto it = transports_.begin(); it != transports_.end();) {
+    const Transport& t = it->second;
+    auto limit = std::chrono::milliseconds(2ull * t.heartbeatInterval);
+    if (t.heartbeatInterval != 0 && now - t.lastHeard > limit) {
+      auto next = std::next(it);
+      dropped.push_back(Remove(it));
+      it = next;
+    } else {
+      ++it;
+    }
+  }
+  return dropped;
+}
+
+std::vector<TransportRegistry::Dropped> TransportRegistry::DropAll() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<Dropped> dropped;
+  while (!transports_.empty())
+    dropped.push_back(Remove(transports_.begin()));
+  return dropped;
+}
+
+size_t TransportRegistry::TransportCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return transports_.size();
+}
+
+size_t TransportRegistry::SessionCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return sessions_.size();
+}
+
+}  // namespace vantera
