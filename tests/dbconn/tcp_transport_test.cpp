@@ -1,0 +1,326 @@
+// The TCP transport against the real kantadb-server on loopback.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dbconn/nxllErrors.h"
+#include "dbconn/nxllException.h"
+#include "dbconn/nxtwWinsockTransport.h"
+#include "tests/server/server_process.h"
+
+namespace vantera {
+namespace {
+
+using testing::ServerProcess;
+
+struct Reply {
+  int calls = 0;
+  uint32_t messageId = 0;
+  uint32_t error = 0;
+  bool noData = false;
+  std::string data;
+};
+
+void Collect(uint32_t messageId, uint32_t error, const char* data, uint32_t length, void* cookie) {
+  auto* r = static_cast<Reply*>(cookie);
+  ++r->calls;
+  r->messageId = messageId;
+  r->error = error;
+  r->noData = data == nullptr;
+  if (data)
+    r->data.assign(data, length);
+}
+
+Reply Ask(TnxBaseTransport& t, uint32_t session, uint32_t messageId, const std::string& payload) {
+  Reply r;
+  t.Request(0, session, messageId, payload.data(), static_cast<uint32_t>(payload.size()), 10000,
+            &Collect, &r);
+  return r;
+}
+
+// Counts every connection that the transport opens (or tries to).
+class CountingTransport : public TnxWinsockTransport {
+ public:
+  CountingTransport() : TnxWinsockTransport("nxWinsockTransport") {}
+  ~CountingTransport() override { Close(); }
+  std::atomic<int> opened{0};
+
+ protected:
+  std::unique_ptr<TnxBasePooledConnection> CreateConnection() override {
+    ++opened;
+    return TnxWinsockTransport::CreateConnection();
+  }
+};
+
+void Aim(TnxWinsockTransport& t, uint16_t port, uint32_t heartbeat,
+         const std::string& name = "Main@127.0.0.1") {
+  t.SetServerNameRuntime(name);
+  t.SetPort(port);
+  t.SetHeartbeatInterval(heartbeat);
+}
+
+uint32_t CodeOfOpen(TnxBaseTransport& t) {
+  try {
+    t.Open();
+  } catch (const EnxPooledTransportException& e) {
+    return e.ErrorCode();
+  }
+  return 0;
+}
+
+TEST(TcpTransport, StartWithHeartbeatOpensTwoConnectionsThatServeLaterRequestsLastInFirst) {
+  ServerProcess server({"--trace"});
+  CountingTransport t;
+  Aim(t, server.Port(), 10000);
+  t.Open();
+  EXPECT_EQ(t.opened, 2);
+  EXPECT_EQ(t.ConnectionCount(), 2u);
+  EXPECT_EQ(t.IdleConnectionCount(), 2u);
+  EXPECT_TRUE(t.HeartbeatRunning());
+  EXPECT_NE(t.TransportId(), 0u);
+  EXPECT_TRUE(server.WaitForLog("connection 1: mkOpenTransport"));
+  EXPECT_TRUE(server.WaitForLog("connection 2: mkAttachConnection"));
+  EXPECT_TRUE(server.WaitForLog("connection 2: mkHeartbeat"));
+  EXPECT_TRUE(server.WaitForLog("heartbeat interval 10000 ms"));
+
+  // The start released connection 1 after the heartbeat released connection 2: it is on
+  // top of the pool and serves everything that follows one at a time.
+  uint32_t session = 0;
+  ASSERT_EQ(t.EstablishSession(0, "", "", 10000, session), 0u);
+  EXPECT_NE(session, 0u);
+  Reply r = Ask(t, session, 77, "");
+  EXPECT_EQ(r.calls, 1);
+  EXPECT_EQ(r.messageId, 77u);
+  EXPECT_EQ(r.error, nxcode::kNotSupported);
+  EXPECT_TRUE(r.noData);
+  Reply r2 = Ask(t, session, 78, std::string(100, 'x'));
+  EXPECT_EQ(r2.error, nxcode::kNotSupported);
+  t.CloseSession(0, session, 10000);
+  EXPECT_TRUE(server.WaitForLog("session " + std::to_string(session) + " closed"));
+
+  const std::string ids =
+      "transport " + std::to_string(t.TransportId()) + ", session " + std::to_string(session);
+  EXPECT_EQ(server.CountInLog("connection 1: mkOpenSession"), 1);
+  // An empty payload is a frame of total length 32.
+  EXPECT_EQ(
+      server.CountInLog("connection 1: mkRequest (kind 1, " + ids + ", message 77, length 32)"), 1);
+  EXPECT_EQ(
+      server.CountInLog("connection 1: mkRequest (kind 1, " + ids + ", message 78, length 132)"),
+      1);
+  EXPECT_EQ(server.CountInLog("connection 2: mkRequest"), 0);
+  EXPECT_EQ(t.opened, 2);
+
+  TnxTransportStatistics s = t.Statistics();
+  EXPECT_GE(s.messagesSent, 6u);  // open, attach, heartbeat, login, 2 requests, close
+  t.Close();
+  EXPECT_EQ(t.ConnectionCount(), 0u);
+  EXPECT_EQ(t.TransportId(), 0u);
+  EXPECT_EQ(server.Stop(), 0);
+}
+
+TEST(TcpTransport, RequestsFromSeveralThreadsEachGetTheirOwnReply) {
+  ServerProcess server;
+  CountingTransport t;
+  Aim(t, server.Port(), 0);
+  t.Open();
+  uint32_t session = 0;
+  ASSERT_EQ(t.EstablishSession(0, "", "", 10000, session), 0u);
+  constexpr int kThreads = 4, kRequests = 200;
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i) {
+    threads.emplace_back([&, i] {
+      for (int n = 0; n < kRequests; ++n) {
+        uint32_t id = static_cast<uint32_t>(i * 1000 + n + 1);
+        Reply r = Ask(t, session, id, std::string(static_cast<size_t>(n), 'a'));
+        if (r.calls != 1 || r.messageId != id || r.error != nxcode::kNotSupported)
+          ++wrong;
+      }
+    });
+  }
+  for (auto& th : threads)
+    th.join();
+  EXPECT_EQ(wrong, 0);
+  // One connection per request running at the same time, never more.
+  EXPECT_GE(t.ConnectionCount(), 1u);
+  EXPECT_LE(t.ConnectionCount(), static_cast<size_t>(kThreads));
+  EXPECT_EQ(t.IdleConnectionCount(), t.ConnectionCount());
+}
+
+TEST(TcpTransport, UnreachableServerGivesFourAttemptsAnd11278) {
+  CountingTransport t;
+  Aim(t, testing::UnusedTcpPort(), 10000);
+  EXPECT_EQ(CodeOfOpen(t), nxcode::kCannotConnect);
+  EXPECT_EQ(t.opened, 4);
+  EXPECT_EQ(t.State(), TnxState::Inactive);
+  EXPECT_EQ(t.ConnectionCount(), 0u);
+}
+
+TEST(TcpTransport, LostServerFailsTheTransportUntilItIsRestarted) {
+  auto server = std::make_unique<ServerProcess>();
+  const uint16_t port = server->Port();
+  CountingTransport t;
+  Aim(t, port, 0);
+  t.Open();
+  uint32_t session = 0;
+  ASSERT_EQ(t.EstablishSession(0, "", "", 10000, session), 0u);
+  ASSERT_EQ(t.opened, 1);
+  ASSERT_EQ(server->Stop(), 0);
+
+  // The idle connection breaks, then four connection attempts fail: the transport fails.
+  for (int i = 0; i < 5 && !t.Failed(); ++i)
+    EXPECT_EQ(Ask(t, session, 5, "x").error, nxcode::kLostCommunication);
+  ASSERT_TRUE(t.Failed());
+  EXPECT_EQ(t.opened, 5);
+  // From now on nothing touches the network.
+  EXPECT_EQ(Ask(t, session, 6, "x").error, nxcode::kLostCommunication);
+  uint32_t other = 0;
+  EXPECT_EQ(t.EstablishSession(0, "", "", 10000, other), nxcode::kLostCommunication);
+  EXPECT_EQ(t.opened, 5);
+
+  server = std::make_unique<ServerProcess>(
+      std::vector<std::string>{"--listen", "127.0.0.1:" + std::to_string(port)});
+  EXPECT_EQ(Ask(t, session, 7, "x").error, nxcode::kLostCommunication);
+  EXPECT_EQ(t.opened, 5);
+
+  t.Close();
+  t.Open();
+  EXPECT_FALSE(t.Failed());
+  ASSERT_EQ(t.EstablishSession(0, "", "", 10000, session), 0u);
+  EXPECT_EQ(Ask(t, session, 8, "x").error, nxcode::kNotSupported);
+}
+
+TEST(TcpTransport, AnswerOfAnotherKindGives11276AndKeepsTheConnection) {
+  ServerProcess server;
+  CountingTransport t;
+  Aim(t, server.Port(), 0);
+  t.Open();
+  // The server answers a request for a session it does not know with mkUnsupported.
+  Reply r = Ask(t, 424242, 9, "abc");
+  EXPECT_EQ(r.calls, 1);
+  EXPECT_EQ(r.messageId, 9u);
+  EXPECT_EQ(r.error, nxcode::kLostCommunication);
+  EXPECT_TRUE(r.noData);
+  EXPECT_FALSE(t.Failed());
+  EXPECT_EQ(t.IdleConnectionCount(), 1u);
+  EXPECT_EQ(t.opened, 1);
+
+  // Guards of the operations.
+  Reply bad;
+  t.Request(5, 1, 10, nullptr, 0, 0, &Collect, &bad);
+  EXPECT_EQ(bad.error, nxcode::kInvalidHandle);
+  uint32_t session = 0;
+  EXPECT_EQ(t.EstablishSession(3, "", "", 0, session), nxcode::kInvalidHandle);
+  t.Close();
+  try {
+    Ask(t, 1, 1, "");
+    ADD_FAILURE() << "a request on a closed transport must raise";
+  } catch (const EnxPooledTransportException& e) {
+    EXPECT_EQ(e.BareText(), "This component must be started when performing this operation.");
+  }
+}
+
+class RecordingCompressor : public TnxCompressor {
+ public:
+  std::vector<size_t> offered;
+  size_t Compress(const char*, size_t length, char*, size_t capacity) override {
+    offered.push_back(length);
+    EXPECT_EQ(capacity, ((length / 16) + 2) * 16);
+    return 0;  // never smaller: the payload goes out as it is
+  }
+  void Decompress(const char*, size_t, char*, size_t) override {}
+};
+
+TEST(TcpTransport, OnlyPayloadsLongerThanCompressLimitAreOfferedToTheCompressor) {
+  ServerProcess server;
+  auto compressor = std::make_shared<RecordingCompressor>();
+  TnxBasePooledTransport::RegisterCompressor(7, compressor);
+  CountingTransport t;
+  Aim(t, server.Port(), 0);
+  t.SetCompressLimit(64);
+  t.SetCompressType(7);
+  t.Open();
+  uint32_t session = 0;
+  ASSERT_EQ(t.EstablishSession(0, "", "", 10000, session), 0u);
+  for (size_t n : {size_t{0}, size_t{63}, size_t{64}, size_t{65}, size_t{1000}})
+    EXPECT_EQ(Ask(t, session, 1, std::string(n, 'z')).error, nxcode::kNotSupported);
+  EXPECT_EQ(compressor->offered, (std::vector<size_t>{65, 1000}));
+  t.Close();
+  TnxBasePooledTransport::RegisterCompressor(7, nullptr);
+}
+
+TEST(TcpTransport, HeartbeatIntervalIsAnnouncedAndZeroStartsNoThread) {
+  ServerProcess server({"--trace"});
+  {
+    CountingTransport t;
+    Aim(t, server.Port(), 0);
+    t.Open();
+    EXPECT_FALSE(t.HeartbeatRunning());
+    EXPECT_EQ(t.opened, 1);
+    EXPECT_TRUE(server.WaitForLog("heartbeat interval 0 ms"));
+  }
+  CountingTransport t;
+  Aim(t, server.Port(), 100);
+  t.Open();
+  EXPECT_TRUE(t.HeartbeatRunning());
+  EXPECT_TRUE(server.WaitForLog("heartbeat interval 100 ms"));
+  // The thread keeps beating: wait (bounded) for a few more.
+  for (int i = 0; i < 200 && server.CountInLog("mkHeartbeat") < 4; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  EXPECT_GE(server.CountInLog("mkHeartbeat"), 4);
+  t.Close();
+  EXPECT_FALSE(t.HeartbeatRunning());
+}
+
+TEST(TcpTransport, OnlyThePartAfterTheFirstAtSignNamesTheAddress) {
+  EXPECT_EQ(TnxWinsockTransport::AddressOfServerName("Main@10.0.0.5"), "10.0.0.5");
+  EXPECT_EQ(TnxWinsockTransport::AddressOfServerName("10.0.0.5"), "10.0.0.5");
+  EXPECT_EQ(TnxWinsockTransport::AddressOfServerName("a@b@c"), "b@c");
+  EXPECT_EQ(TnxWinsockTransport::DiscoveryWait(100), 300u);
+  EXPECT_EQ(TnxWinsockTransport::DiscoveryWait(3000), 1500u);
+  EXPECT_EQ(TnxWinsockTransport::DiscoveryWait(10000), 1500u);
+  EXPECT_EQ(TnxWinsockTransport::DiscoveryWait(700), 700u);
+
+  ServerProcess server;
+  for (const char* name : {"Main@127.0.0.1", "127.0.0.1", "x@localhost"}) {
+    CountingTransport t;
+    Aim(t, server.Port(), 0, name);
+    t.Open();
+    uint32_t session = 0;
+    EXPECT_EQ(t.EstablishSession(0, "", "", 10000, session), 0u) << name;
+  }
+  // Changing the port of a started transport is refused; the same value is no change.
+  CountingTransport t;
+  Aim(t, server.Port(), 0);
+  t.Open();
+  EXPECT_NO_THROW(t.SetPort(server.Port()));
+  EXPECT_THROW(t.SetPort(static_cast<uint16_t>(server.Port() + 1)), EnxPooledTransportException);
+}
+
+TEST(TcpTransport, WrongCredentialsGive10036) {
+  char path[] = "/tmp/kantadb-users-XXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  const std::string users = "# accounts\nanna:salasana\n";
+  ASSERT_EQ(write(fd, users.data(), users.size()), static_cast<ssize_t>(users.size()));
+  close(fd);
+  ServerProcess server({"--users", path});
+  CountingTransport t;
+  Aim(t, server.Port(), 0);
+  t.Open();
+  uint32_t session = 99;
+  EXPECT_EQ(t.EstablishSession(0, "", "", 10000, session), nxcode::kUnknownUserOrPassword);
+  EXPECT_EQ(session, 0u);
+  EXPECT_EQ(t.EstablishSession(0, "anna", "vaara", 10000, session), nxcode::kUnknownUserOrPassword);
+  EXPECT_EQ(t.EstablishSession(0, "anna", "salasana", 10000, session), 0u);
+  EXPECT_NE(session, 0u);
+  EXPECT_FALSE(t.Failed());
+  unlink(path);
+}
+
+}  // namespace
+}  // namespace vantera

@@ -1,0 +1,174 @@
+// The server's frame handling in process: the same answers however the bytes are split,
+// sessions shared by the connections of a transport, and the options of the program.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "dbconn/login_block.h"
+#include "dbconn/login_key.h"
+#include "dbconn/nxllBlowfishRC4.h"
+#include "dbconn/nxllErrors.h"
+#include "server/frame_handler.h"
+#include "server/server_options.h"
+
+namespace vantera {
+namespace {
+
+Bytes Frame(uint8_t kind, uint32_t transportId, uint32_t sessionId, uint32_t messageId,
+            const Bytes& payload = {}) {
+  FrameHeader h;
+  h.kind = kind;
+  h.transportId = transportId;
+  h.sessionId = sessionId;
+  h.messageId = messageId;
+  h.SetPayloadLength(payload.size());
+  Bytes b;
+  h.AppendTo(&b);
+  return b + payload;
+}
+
+Bytes Word(uint32_t v) {
+  Bytes b;
+  PutFixed32(&b, v);
+  return b;
+}
+
+// Records what the transport half hands to the engine.
+class EchoDispatcher : public RequestDispatcher {
+ public:
+  std::vector<std::string> events;
+  DispatchReply HandleRequest(const ServerSession& s, uint32_t messageId,
+                              std::string_view payload) override {
+    events.push_back("request " + std::to_string(s.sessionId) + " " + std::to_string(messageId));
+    return DispatchReply{0, "echo:" + std::string(payload)};
+  }
+  void HandlePost(const ServerSession& s, uint32_t messageId, std::string_view) override {
+    events.push_back("post " + std::to_string(s.sessionId) + " " + std::to_string(messageId));
+  }
+  void SessionOpened(const ServerSession& s) override {
+    events.push_back("opened " + std::to_string(s.sessionId) + " " + s.userName);
+  }
+  void SessionClosed(const ServerSession& s) override {
+    events.push_back("closed " + std::to_string(s.sessionId));
+  }
+};
+
+struct Server {
+  TransportRegistry registry;
+  EchoDispatcher dispatcher;
+  AccountStore accounts;
+  LoginChecker login;
+  ServerContext ctx{registry, dispatcher, accounts, login, ServerLog::Null()};
+};
+
+Bytes Script() {
+  TnxBlowFishRC4 cipher{std::string(kLoginCipherKey)};
+  return Frame(mkOpenTransport, 0, 0, 0, Word(0)) +
+         Frame(mkOpenSession, 1, 0, 1, SealLoginBlock(cipher, "", "", 100)) +
+         Frame(mkRequest, 1, 1, 7, "abc") + Frame(mkPost, 1, 1, 8, "p") + Frame(99, 1, 0, 9) +
+         Frame(mkHeartbeat, 1, 0, 0) + Frame(mkCloseSession, 1, 1, 0) + Frame(mkRequest, 1, 1, 10);
+}
+
+// The answers with the random transport key blanked.
+Bytes Feed(Server& s, const Bytes& input, size_t chunk) {
+  FrameHandler h(s.ctx, 1);
+  Bytes out;
+  for (size_t i = 0; i < input.size(); i += chunk) {
+    EXPECT_EQ(h.Consume(input.data() + i, std::min(chunk, input.size() - i), out),
+              FrameHandler::Result::Continue);
+  }
+  if (out.size() >= 36)
+    out.replace(32, 4, 4, '\0');
+  return out;
+}
+
+TEST(FrameHandler, AnswersDoNotDependOnHowTheBytesArrive) {
+  Server whole, bytewise, odd;
+  Bytes a = Feed(whole, Script(), Script().size());
+  EXPECT_EQ(Feed(bytewise, Script(), 1), a);
+  EXPECT_EQ(Feed(odd, Script(), 7), a);
+
+  // open transport (36) + session opened (40) + reply "echo:abc" (40) + unsupported (32)
+  // + unknown session after close (32).
+  ASSERT_EQ(a.size(), 36u + 40 + 40 + 32 + 32);
+  FrameHeader reply = FrameHeader::DecodeFrom(std::string_view(a).substr(76));
+  EXPECT_EQ(reply.kind, mkReply);
+  EXPECT_EQ(reply.messageId, 7u);
+  EXPECT_EQ(a.substr(108, 8), "echo:abc");
+  FrameHeader unknown = FrameHeader::DecodeFrom(std::string_view(a).substr(116));
+  EXPECT_EQ(unknown.kind, mkUnsupported);
+  EXPECT_EQ(unknown.errorCode, nxcode::kNotSupported);
+  FrameHeader closed = FrameHeader::DecodeFrom(std::string_view(a).substr(148));
+  EXPECT_EQ(closed.errorCode, nxcode::kInvalidHandle);
+  EXPECT_EQ(whole.dispatcher.events,
+            (std::vector<std::string>{"opened 1 ", "request 1 7", "post 1 8", "closed 1"}));
+}
+
+TEST(FrameHandler, SessionsBelongToTheTransportNotTheConnection) {
+  Server s;
+  FrameHandler first(s.ctx, 1), second(s.ctx, 2), stranger(s.ctx, 3);
+  Bytes out;
+  TnxBlowFishRC4 cipher{std::string(kLoginCipherKey)};
+  Bytes open = Frame(mkOpenTransport, 0, 0, 0, Word(50));
+  first.Consume(open.data(), open.size(), out);
+  const uint32_t tid = FrameHeader::DecodeFrom(out).transportId;
+  const uint32_t key = DecodeFixed32(out.data() + 32);
+  out.clear();
+  Bytes login = Frame(mkOpenSession, tid, 0, 1, SealLoginBlock(cipher, "", "", 0));
+  first.Consume(login.data(), login.size(), out);
+  const uint32_t sid = DecodeFixed32(out.data() + 32);
+  out.clear();
+
+  Bytes attach = Frame(mkAttachConnection, tid, 0, 0, Word(key)) + Frame(mkRequest, tid, sid, 5);
+  second.Consume(attach.data(), attach.size(), out);
+  ASSERT_EQ(out.size(), 32u + 32 + 5);
+  EXPECT_EQ(FrameHeader::DecodeFrom(std::string_view(out).substr(32)).kind, mkReply);
+
+  // Another transport cannot use the session.
+  out.clear();
+  Bytes other = Frame(mkOpenTransport, 0, 0, 0, Word(0));
+  stranger.Consume(other.data(), other.size(), out);
+  const uint32_t otherTid = FrameHeader::DecodeFrom(out).transportId;
+  out.clear();
+  Bytes steal = Frame(mkRequest, otherTid, sid, 6);
+  stranger.Consume(steal.data(), steal.size(), out);
+  EXPECT_EQ(FrameHeader::DecodeFrom(out).kind, mkUnsupported);
+
+  // Silence past twice the announced 50 ms drops the transport and its session.
+  auto dropped =
+      s.registry.ExpireSilent(TransportRegistry::Clock::now() + std::chrono::milliseconds(101));
+  ASSERT_EQ(dropped.size(), 1u);  // the other transport announced 0: never dropped
+  EXPECT_EQ(dropped[0].transportId, tid);
+  ASSERT_EQ(dropped[0].sessions.size(), 1u);
+  EXPECT_EQ(dropped[0].sessions[0].sessionId, sid);
+  EXPECT_FALSE(s.registry.FindSession(tid, sid));
+  EXPECT_TRUE(s.registry.Exists(otherTid));
+}
+
+TEST(ServerOptions, ParsesEveryOptionAndRefusesBadOnes) {
+  ServerOptions o = ParseServerOptions({"--listen", "127.0.0.2:0", "--name", "Main", "--data", "/d",
+                                        "--max-frame", "4096", "--trace", "--no-discovery"});
+  EXPECT_EQ(o.host, "127.0.0.2");
+  EXPECT_EQ(o.port, 0);
+  EXPECT_EQ(o.name, "Main");
+  EXPECT_EQ(o.dataDir, "/d");
+  EXPECT_EQ(o.maxFrameLength, 4096u);
+  EXPECT_TRUE(o.trace);
+  EXPECT_FALSE(o.discovery);
+  ServerOptions d = ParseServerOptions({});
+  EXPECT_EQ(d.host, "127.0.0.1");
+  EXPECT_EQ(d.port, 16000);
+  EXPECT_EQ(d.maxFrameLength, 64u << 20);
+  EXPECT_TRUE(ParseServerOptions({"--help"}).help);
+  for (auto bad : std::vector<std::vector<std::string>>{{"--listen", "16000"},
+                                                        {"--listen", "h:65535"},
+                                                        {"--listen", "h:x"},
+                                                        {"--max-frame", "100"},
+                                                        {"--name"},
+                                                        {"--bogus"}})
+    EXPECT_THROW(ParseServerOptions(bad), std::invalid_argument) << bad[0];
+}
+
+}  // namespace
+}  // namespace vantera

@@ -1,0 +1,332 @@
+// kantadb-server against raw frames on loopback: exact answers, refusals, and bad input
+// that must not harm other clients.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "dbconn/login_block.h"
+#include "dbconn/login_key.h"
+#include "dbconn/nxllBlowfishRC4.h"
+#include "dbconn/nxllErrors.h"
+#include "dbconn/nxtwWinsockTransport.h"
+#include "dbconn/transport_frame.h"
+#include "tests/server/server_process.h"
+
+namespace vantera {
+namespace {
+
+using testing::ServerProcess;
+
+Bytes Frame(uint8_t kind, uint32_t transportId, uint32_t sessionId, uint32_t messageId,
+            const Bytes& payload = {}) {
+  FrameHeader h;
+  h.kind = kind;
+  h.transportId = transportId;
+  h.sessionId = sessionId;
+  h.messageId = messageId;
+  h.reserved = 0x55;
+  h.SetPayloadLength(payload.size());
+  Bytes b;
+  h.AppendTo(&b);
+  return b + payload;
+}
+
+Bytes Word(uint32_t v) {
+  Bytes b;
+  PutFixed32(&b, v);
+  return b;
+}
+
+struct Answer {
+  FrameHeader header;
+  Bytes payload;
+};
+
+class RawClient {
+ public:
+  explicit RawClient(uint16_t port) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::connect(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+  }
+  ~RawClient() { ::close(fd_); }
+
+  void Send(const Bytes& bytes) {
+    ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(bytes.size()));
+  }
+  // Reads exactly n bytes within the time limit; false on end of stream or time-out.
+  bool Read(char* dst, size_t n, int limitMs = 5000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    while (n > 0) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, 20) <= 0) {
+        if (std::chrono::steady_clock::now() > deadline)
+          return false;
+        continue;
+      }
+      ssize_t got = ::recv(fd_, dst, n, 0);
+      if (got <= 0)
+        return false;
+      dst += got;
+      n -= static_cast<size_t>(got);
+    }
+    return true;
+  }
+  std::optional<Answer> ReadFrame(int limitMs = 5000) {
+    char head[32];
+    if (!Read(head, sizeof head, limitMs))
+      return std::nullopt;
+    Answer a{FrameHeader::DecodeFrom(head), {}};
+    a.payload.resize(a.header.PayloadLength());
+    if (!a.payload.empty() && !Read(a.payload.data(), a.payload.size(), limitMs))
+      return std::nullopt;
+    return a;
+  }
+  // True when the server closes the connection within the limit (nothing else arrives).
+  bool ClosedByServer(int limitMs = 5000) {
+    char c;
+    return !Read(&c, 1, limitMs);
+  }
+  // Opens a transport and returns its id and key.
+  std::pair<uint32_t, uint32_t> OpenTransport(uint32_t heartbeat = 0) {
+    Send(Frame(mkOpenTransport, 0, 0, 0, Word(heartbeat)));
+    auto a = ReadFrame();
+    EXPECT_TRUE(a);
+    if (!a)
+      return {0, 0};
+    return {a->header.transportId, DecodeFixed32(a->payload.data())};
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+Bytes Login(const std::string& user, const std::string& password) {
+  TnxBlowFishRC4 cipher{std::string(kLoginCipherKey)};
+  return SealLoginBlock(cipher, user, password, 10000);
+}
+
+TEST(ServerFrames, HandshakeLoginAndRequestAnswersAreExact) {
+  ServerProcess server({"--trace"});
+  RawClient a(server.Port());
+  a.Send(Frame(mkOpenTransport, 0, 0, 0, Word(0)));
+  auto opened = a.ReadFrame();
+  ASSERT_TRUE(opened);
+  EXPECT_EQ(opened->header.kind, mkTransportAccepted);
+  EXPECT_EQ(opened->header.totalLength, 36u);
+  EXPECT_EQ(opened->header.errorCode, 0);
+  EXPECT_EQ(opened->header.reserved, 0x55u);
+  const uint32_t tid = opened->header.transportId;
+  const uint32_t key = DecodeFixed32(opened->payload.data());
+  EXPECT_NE(tid, 0u);
+
+  RawClient b(server.Port());
+  b.Send(Frame(mkAttachConnection, tid, 0, 0, Word(key)));
+  auto attached = b.ReadFrame();
+  ASSERT_TRUE(attached);
+  EXPECT_EQ(attached->header.kind, mkTransportAccepted);
+  EXPECT_EQ(attached->header.totalLength, 32u);
+  EXPECT_EQ(attached->header.errorCode, 0);
+
+  RawClient wrong(server.Port());
+  wrong.Send(Frame(mkAttachConnection, tid, 0, 0, Word(key + 1)));
+  auto refused = wrong.ReadFrame();
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->header.kind, mkTransportAccepted);
+  EXPECT_EQ(refused->header.errorCode, nxcode::kLostCommunication);
+  EXPECT_TRUE(wrong.ClosedByServer());
+  EXPECT_TRUE(server.WaitForLog("refused: unknown transport or wrong key"));
+
+  a.Send(Frame(mkOpenSession, tid, 0, 1, Login("", "")));
+  auto session = a.ReadFrame();
+  ASSERT_TRUE(session);
+  EXPECT_EQ(session->header.kind, mkSessionOpened);
+  EXPECT_EQ(session->header.errorCode, 0);
+  EXPECT_EQ(session->header.messageId, 1u);
+  ASSERT_EQ(session->payload.size(), 8u);
+  const uint32_t sid = DecodeFixed32(session->payload.data());
+  EXPECT_EQ(session->header.sessionId, sid);
+
+  // The session serves requests on every connection of its transport.
+  b.Send(Frame(mkRequest, tid, sid, 0x1234, "payload"));
+  auto reply = b.ReadFrame();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->header.kind, mkReply);
+  EXPECT_EQ(reply->header.errorCode, nxcode::kNotSupported);
+  EXPECT_EQ(reply->header.messageId, 0x1234u);
+  EXPECT_EQ(reply->header.sessionId, sid);
+  EXPECT_EQ(reply->header.transportId, tid);
+  EXPECT_EQ(reply->header.reserved, 0x55u);
+  EXPECT_EQ(reply->header.totalLength, 32u);
+
+  // Posts, heartbeats and session closes get no answer; a closed session is unknown.
+  a.Send(Frame(mkPost, tid, sid, 3, "x"));
+  a.Send(Frame(mkHeartbeat, tid, 0, 0));
+  a.Send(Frame(mkCloseSession, tid, sid, 0));
+  a.Send(Frame(mkRequest, tid, sid, 4));
+  auto gone = a.ReadFrame();
+  ASSERT_TRUE(gone);
+  EXPECT_EQ(gone->header.kind, mkUnsupported);
+  EXPECT_EQ(gone->header.errorCode, nxcode::kInvalidHandle);
+  EXPECT_EQ(gone->header.messageId, 4u);
+
+  // Kinds the server does not serve, after and before a handshake.
+  for (uint8_t kind : {uint8_t{77}, uint8_t{mkOpenCallback}, uint8_t{mkReply}}) {
+    a.Send(Frame(kind, tid, 0, 9));
+    auto u = a.ReadFrame();
+    ASSERT_TRUE(u);
+    EXPECT_EQ(u->header.kind, mkUnsupported);
+    EXPECT_EQ(u->header.errorCode, nxcode::kNotSupported);
+  }
+  RawClient fresh(server.Port());
+  fresh.Send(Frame(mkRequest, tid, sid, 9, "x"));
+  auto early = fresh.ReadFrame();
+  ASSERT_TRUE(early);
+  EXPECT_EQ(early->header.kind, mkUnsupported);
+  EXPECT_EQ(early->header.errorCode, nxcode::kLostCommunication);
+  // A frame naming another transport than the connection's.
+  b.Send(Frame(mkRequest, tid + 1, sid, 9));
+  auto other = b.ReadFrame();
+  ASSERT_TRUE(other);
+  EXPECT_EQ(other->header.kind, mkUnsupported);
+  EXPECT_EQ(other->header.errorCode, nxcode::kLostCommunication);
+}
+
+TEST(ServerFrames, LoginBlocksOfWrongSizeIdOrMacAreRefused) {
+  ServerProcess server;
+  RawClient c(server.Port());
+  auto [tid, key] = c.OpenTransport();
+  (void)key;
+  auto login = [&](uint32_t messageId, const Bytes& block) {
+    c.Send(Frame(mkOpenSession, tid, 0, messageId, block));
+    auto a = c.ReadFrame();
+    EXPECT_TRUE(a);
+    EXPECT_EQ(a->header.kind, mkSessionOpened);
+    return a ? a->header.errorCode : 0;
+  };
+  Bytes good = Login("", "");
+  EXPECT_EQ(login(1, good.substr(0, 535)), nxcode::kInvalidParameter);
+  EXPECT_EQ(login(1, good + "x"), nxcode::kInvalidParameter);
+  EXPECT_EQ(login(2, good), nxcode::kInvalidParameter);
+  Bytes tampered = good;
+  tampered[300] ^= 0x20;
+  EXPECT_EQ(login(1, tampered), nxcode::kUnknownUserOrPassword);
+  EXPECT_EQ(login(1, Login("someone", "")), nxcode::kUnknownUserOrPassword);
+  EXPECT_EQ(login(1, good), 0);
+  EXPECT_TRUE(server.WaitForLog("login block with a wrong MAC refused"));
+  EXPECT_TRUE(server.WaitForLog("login block of 535 bytes with message id 1 refused"));
+}
+
+TEST(ServerFrames, BadLengthsCloseOnlyTheirOwnConnection) {
+  ServerProcess server({"--max-frame", "4096"});
+  TnxWinsockTransport healthy;
+  healthy.SetServerNameRuntime("127.0.0.1");
+  healthy.SetPort(server.Port());
+  healthy.SetHeartbeatInterval(0);
+  healthy.Open();
+  uint32_t session = 0;
+  ASSERT_EQ(healthy.EstablishSession(0, "", "", 10000, session), 0u);
+
+  {
+    RawClient c(server.Port());
+    FrameHeader h;
+    h.kind = mkOpenTransport;
+    h.totalLength = 31;
+    Bytes b;
+    h.AppendTo(&b);
+    c.Send(b);
+    EXPECT_TRUE(c.ClosedByServer());
+    EXPECT_TRUE(server.WaitForLog("total length 31 below 32; connection closed"));
+  }
+  {
+    RawClient c(server.Port());
+    auto [tid, key] = c.OpenTransport();
+    (void)key;
+    FrameHeader h;
+    h.kind = mkRequest;
+    h.transportId = tid;
+    h.totalLength = 0xFFFFFFF0u;  // never allocated: refused from the header alone
+    Bytes b;
+    h.AppendTo(&b);
+    c.Send(b);
+    EXPECT_TRUE(c.ClosedByServer());
+    EXPECT_TRUE(server.WaitForLog("above the maximum 4096; connection closed"));
+  }
+  {
+    RawClient c(server.Port());
+    c.Send(Frame(mkOpenTransport, 0, 0, 0, "12345"));  // a heartbeat interval of 5 bytes
+    auto a = c.ReadFrame();
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->header.errorCode, nxcode::kInvalidParameter);
+    EXPECT_TRUE(c.ClosedByServer());
+  }
+  struct Got {
+    uint32_t error = 0;
+  } got;
+  healthy.Request(
+      0, session, 1, "x", 1, 0,
+      [](uint32_t, uint32_t error, const char*, uint32_t, void* cookie) {
+        static_cast<Got*>(cookie)->error = error;
+      },
+      &got);
+  EXPECT_EQ(got.error, nxcode::kNotSupported);
+  EXPECT_FALSE(healthy.Failed());
+  EXPECT_EQ(healthy.ConnectionCount(), 1u);
+}
+
+TEST(ServerFrames, SilentHalfSentAndQuietTransportsAreDropped) {
+  ServerProcess server({"--handshake-timeout", "300", "--frame-timeout", "300"});
+  RawClient mute(server.Port());
+  RawClient half(server.Port());
+  half.OpenTransport();
+  half.Send(Frame(mkRequest, 1, 1, 1, "abcdef").substr(0, 20));
+  RawClient quiet(server.Port());
+  auto [tid, key] = quiet.OpenTransport(100);
+  (void)key;
+  RawClient alsoQuiet(server.Port());
+  alsoQuiet.Send(Frame(mkAttachConnection, tid, 0, 0, Word(key)));
+  ASSERT_TRUE(alsoQuiet.ReadFrame());
+
+  EXPECT_TRUE(mute.ClosedByServer());
+  EXPECT_TRUE(half.ClosedByServer());
+  EXPECT_TRUE(quiet.ClosedByServer());
+  EXPECT_TRUE(alsoQuiet.ClosedByServer());
+  EXPECT_TRUE(server.WaitForLog("dropped: no handshake within 300 ms"));
+  EXPECT_TRUE(server.WaitForLog("dropped: frame left unfinished for 300 ms"));
+  EXPECT_TRUE(server.WaitForLog("transport " + std::to_string(tid) +
+                                " silent for twice its heartbeat interval"));
+  // The dropped transport is gone: attaching to it is refused.
+  RawClient late(server.Port());
+  late.Send(Frame(mkAttachConnection, tid, 0, 0, Word(key)));
+  auto a = late.ReadFrame();
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->header.errorCode, nxcode::kLostCommunication);
+}
+
+TEST(ServerFrames, SigtermStopsTheServerWithOpenConnections) {
+  ServerProcess server;
+  RawClient idle(server.Port());
+  RawClient half(server.Port());
+  half.OpenTransport();
+  half.Send(Bytes(10, '\x01'));
+  TnxWinsockTransport client;
+  client.SetServerNameRuntime("127.0.0.1");
+  client.SetPort(server.Port());
+  client.Open();
+  EXPECT_EQ(server.Stop(5000), 0);  // -1 would mean it had to be killed
+}
+
+}  // namespace
+}  // namespace vantera
