@@ -11,7 +11,8 @@
 
 namespace vantera {
 
-FolderReport PrepareDataFolder(const std::string& folder, TnxFieldType string_type) {
+FolderReport PrepareDataFolder(const std::string& folder, TnxFieldType string_type,
+                               bool remove_orphans) {
   if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
     throw EnxBaseException(10018);  // The alias references a directory that does not exist.
   FolderReport report;
@@ -30,7 +31,8 @@ FolderReport PrepareDataFolder(const std::string& folder, TnxFieldType string_ty
     write.Commit();
     report.created_tables = true;
   }
-  report.orphan_blobs_removed = store.DeleteOrphanBlobs();
+  if (remove_orphans)
+    report.orphan_blobs_removed = store.DeleteOrphanBlobs();
   return report;
 }
 

@@ -13,7 +13,10 @@ struct FolderReport {
   long long orphan_blobs_removed = 0;
 };
 
-// Creates the folder when missing. Only for a folder that no other server process serves.
-FolderReport PrepareDataFolder(const std::string& folder, TnxFieldType string_type);
+// Creates the folder when missing and the workstation's tables when it has no tables.
+// With `remove_orphans` also deletes blobs that no record refers to: only for a folder that
+// no other process serves at the time (server start).
+FolderReport PrepareDataFolder(const std::string& folder, TnxFieldType string_type,
+                               bool remove_orphans = true);
 
 }  // namespace vantera
