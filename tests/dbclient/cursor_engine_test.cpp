@@ -208,6 +208,31 @@ TEST_P(CursorOnEngine, LostConnectionGives11276AndTheCursorStaysOpen) {
   EXPECT_NO_THROW(session.Close());
 }
 
+TEST_P(CursorOnEngine, LocateOnTheIndexOrThroughASecondCursor) {
+  auto sormi = Table("TblAsSormi", "ASSORMI", "KorttiLyh");
+  sormi->Open();
+  AddFingerprint(*sormi, "              3", "K3", 30);
+  AddFingerprint(*sormi, "              1", "K1", 10);
+  AddFingerprint(*sormi, "              2", "K2", 20);
+  uint64_t before = transport.requests;
+  EXPECT_TRUE(sormi->Locate("KorttiLyh", {std::string("K2")}));
+  EXPECT_EQ(sormi->FieldByName("Maara").AsInteger(), 20);
+  EXPECT_EQ(transport.requests - before, 3u);  // RecordGetForKey, RecordGet, CursorGetBookmark
+  EXPECT_FALSE(sormi->Locate("KorttiLyh", {std::string("K9")}));
+  EXPECT_EQ(sormi->FieldByName("Maara").AsInteger(), 20);
+  // AsNo is not the current index: a second cursor on ixAsNo finds it, the table follows.
+  EXPECT_TRUE(sormi->Locate("AsNo", {std::string("              1")}));
+  EXPECT_EQ(sormi->FieldByName("KorttiLyh").AsString(), "K1");
+  sormi->Next();
+  EXPECT_EQ(sormi->FieldByName("KorttiLyh").AsString(), "K2");  // still in KorttiLyh order
+  before = transport.requests;
+  EXPECT_TRUE(sormi->Locate("AsNo", {std::string("              3")}));
+  // The second cursor is kept: RecordGetForKey, CursorSetToCursor, RecordGet, bookmark.
+  EXPECT_EQ(transport.requests - before, 4u);
+  // No suitable index: not offered.
+  EXPECT_THROW(sormi->Locate("Maara", {int64_t{10}}), EnxDatabaseError);
+}
+
 INSTANTIATE_TEST_SUITE_P(StringTypes, CursorOnEngine,
                          ::testing::Values(nxtShortString, nxtNullString));
 
