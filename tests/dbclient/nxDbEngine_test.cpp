@@ -2,6 +2,8 @@
 // loopback.
 #include "dbclient/nxDbEngine.h"
 
+#include "dbclient/nxDbEngModule.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -139,6 +141,51 @@ TEST_F(DbEngineOverTcp, RefusedLoginAndLostConnection) {
   EXPECT_TRUE(kortti.Active());
   EXPECT_NO_THROW(kortti.Close());
   EXPECT_NO_THROW(eng.CloseConnection(1));
+}
+
+TEST_F(DbEngineOverTcp, TheWindowsDatabasePartOpensTheSessionOrReportsTheRefusal) {
+  std::string users = folder.Sub("users");
+  std::ofstream(users) << "admin:secret\n";
+  Start({"--users", users});
+  std::unique_ptr<DatabaseModule> part = std::make_unique<TnxDbEngModule>();
+  DbConnectionValues values;
+  values.ServerName = "Main";
+  values.ServerAddress = "127.0.0.1";
+  values.Port = server->Port();
+  part->CreateDbEngine();
+  part->StoreConnectionValues(values);
+  part->OpenConnection(kEngineTcpIp, "TARVOLA");
+  // The workstation logs in with the empty account, which this server does not have.
+  try {
+    part->OpenSession();
+    FAIL() << "logged in without an account";
+  } catch (const EnxDatabaseError& e) {
+    EXPECT_EQ(e.BareText(), "Unknown user name or password.");
+  }
+  part->CloseConnection(kEngineTcpIp);
+  part->ReleaseDbEngine();
+  server->Stop();
+
+  Start();
+  auto module = std::make_unique<TnxDbEngModule>();
+  values.Port = server->Port();
+  module->CreateDbEngine();
+  module->StoreConnectionValues(values);
+  module->OpenConnection(kEngineTcpIp, "TARVOLA");
+  module->OpenSession();
+  ASSERT_NE(module->DbEng(), nullptr);
+  EXPECT_TRUE(module->DbEng()->nxSession.Active());
+  TnxTable asiakas("TblAsiakas");
+  asiakas.SetDatabase(&module->DbEng()->nxDatabase);
+  asiakas.SetTableName("ASIAKAS");
+  asiakas.SetIndexFieldNames("AsNo");
+  asiakas.Open();
+  EXPECT_EQ(asiakas.CurrentIndexName(), "ixAsNo");
+  asiakas.Close();
+  module->CloseConnection(kEngineTcpIp);
+  EXPECT_FALSE(module->DbEng()->nxWinsockTransport.Active());
+  module->ReleaseDbEngine();
+  EXPECT_EQ(module->DbEng(), nullptr);
 }
 
 }  // namespace
