@@ -270,6 +270,9 @@ class TnxDataset : public TnxDbComponent {
   virtual void CloseCursor();
   // After the active row changed (details follow their master).
   virtual void RowChanged() {}
+  // False for a read-only table: edit, append, insert and delete are refused.
+  virtual bool CanModify() const { return true; }
+  void CheckCanModify() const;  // "Cannot modify a read-only dataset"
 
   void CheckBrowse();
   void CheckActive() const;
@@ -412,6 +415,7 @@ class TnxTable : public TnxIndexDataSet {
 
  protected:
   void OpenCursor() override;
+  bool CanModify() const override;
 
  private:
   std::string ChooseIndex() const;

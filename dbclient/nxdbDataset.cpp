@@ -522,8 +522,14 @@ void TnxDataset::Prior() {
 
 // ---------------- editing ----------------
 
+void TnxDataset::CheckCanModify() const {
+  if (!CanModify())
+    RaiseError("Cannot modify a read-only dataset");
+}
+
 void TnxDataset::Append() {
   CheckBrowse();
+  CheckCanModify();
   pending_first_ = false;
   blob_caches_.clear();
   // The row buffers are emptied: there is no current row any more.
@@ -533,6 +539,7 @@ void TnxDataset::Append() {
 
 void TnxDataset::Insert() {
   CheckBrowse();
+  CheckCanModify();
   ResolvePending();
   blob_caches_.clear();
   NewRow(has_row_ ? TnxBookmarkFlag::Inserted : TnxBookmarkFlag::Bof);
@@ -544,6 +551,7 @@ void TnxDataset::Edit() {
   if (state_ == TnxDataSetState::Edit || state_ == TnxDataSetState::Insert)
     return;
   CheckBrowse();
+  CheckCanModify();
   ResolvePending();
   if (!has_row_) {
     Insert();
@@ -685,6 +693,7 @@ void TnxDataset::Cancel() {
 
 void TnxDataset::Delete() {
   CheckBrowse();
+  CheckCanModify();
   ResolvePending();
   if (!has_row_)
     RaiseError("Cannot perform this operation on an empty dataset");

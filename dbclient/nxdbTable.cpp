@@ -78,6 +78,10 @@ void TnxTable::SetIndexFieldNames(const std::string& names) {
   index_name_.clear();
 }
 
+bool TnxTable::CanModify() const {
+  return !read_only_ && !(database_ && database_->ReadOnly());
+}
+
 std::string TnxTable::ChooseIndex() const {
   if (!index_field_names_.empty()) {
     int n = FindIndexForFields(index_defs_, index_field_names_);

@@ -389,6 +389,14 @@ TEST_F(CursorFixture, ReadOnlyRetryAndRequiredFields) {
   EXPECT_EQ(TableOpenRequest::Decode(transport.requests[2].payload).open_mode, 0);
   EXPECT_TRUE(table->ReadOnly());
   try {
+    table->Append();
+    FAIL();
+  } catch (const EnxDatabaseError& e) {
+    EXPECT_STREQ(e.what(),
+                 "KantaDB: TblAsSormi: Cannot modify a read-only dataset [no error code]");
+  }
+  EXPECT_THROW(table->Edit(), EnxDatabaseError);
+  try {
     table->SetReadOnly(false);
     FAIL();
   } catch (const EnxDatabaseError& e) {
