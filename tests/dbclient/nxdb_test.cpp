@@ -91,6 +91,15 @@ TEST_F(CursorFixture, OpensOnItsIndexInTheRequestOrder) {
   EXPECT_TRUE(session.Active());
   EXPECT_TRUE(database.Active());
 
+  // A new session timeout goes to the session, then to the database and its cursor.
+  transport.ClearRecord();
+  session.SetTimeout(5000);
+  EXPECT_EQ(Seq(), "SessionSetTimeout DatabaseSetTimeout CursorSetTimeout");
+  EXPECT_EQ(transport.requests[2].payload,
+            (ObjectInt32Request{FakeTableServer::kCursorId, 5000}.Encode()));
+  session.SetTimeout(5000);
+  EXPECT_EQ(transport.requests.size(), 3u);
+
   // Closing sends CursorClose; the properties stay.
   transport.ClearRecord();
   table->Close();

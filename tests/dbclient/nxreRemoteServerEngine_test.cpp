@@ -72,6 +72,16 @@ TEST(RemoteEngine, NeedsATransportAndOpensSessionsOnlyOnSuccess) {
   session.reset();
   EXPECT_EQ(transport.closed_sessions, std::vector<uint32_t>{7});
   EXPECT_EQ(engine.SessionCount(), 0u);
+
+  // A transport that goes away stops the engine, which forgets it.
+  {
+    RecordingTransport short_lived;
+    engine.Close();
+    engine.SetTransport(&short_lived);
+    engine.Open();
+  }
+  EXPECT_EQ(engine.Transport(), nullptr);
+  EXPECT_EQ(engine.State(), TnxState::Inactive);
 }
 
 TEST_F(EngineFixture, OpensDatabaseWithModesAndCursorWithItsDictionary) {
