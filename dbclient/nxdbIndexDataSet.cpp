@@ -40,8 +40,8 @@ TnxIndexDataSet::~TnxIndexDataSet() {
 }
 
 void TnxIndexDataSet::CloseCursor() {
-  locate_cursor_.reset();
-  TnxDataset::CloseCursor();
+  TnxDataset::CloseCursor();  // the table's cursor first, then the locate cursor
+  CloseLocateCursor();
   for (TnxIndexDataSet* d : details_)
     d->MasterClosed();
 }
