@@ -128,7 +128,7 @@ void TCustomWSocket::Connect() {
   int type = proto_num_ == IPPROTO_TCP ? SOCK_STREAM : SOCK_DGRAM;
   fd_ = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, proto_num_);
   if (fd_ < 0) {
-    last_error_ = WinsockCodeFromErrno(errno);
+    last_error_ = WSocketCodeFromErrno(errno);
     throw ESocketException::FromCall(last_error_, "Connect (socket)");
   }
   state_ = wsOpened;
@@ -137,7 +137,7 @@ void TCustomWSocket::Connect() {
   // A failure from here on releases the socket again, so that the next Connect can start
   // afresh instead of finding the socket "already in use".
   auto fail = [this](const char* function) {
-    last_error_ = WinsockCodeFromErrno(errno);
+    last_error_ = WSocketCodeFromErrno(errno);
     ::close(fd_);
     fd_ = -1;
     DropNotifiers();
@@ -227,7 +227,7 @@ void TCustomWSocket::HandleReadiness(bool readable, bool writable) {
       socklen_t len = sizeof so_error;
       if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &so_error, &len) != 0)
         so_error = errno;
-      HandleConnectDone(WinsockCodeFromErrno(so_error));
+      HandleConnectDone(WSocketCodeFromErrno(so_error));
       return;  // readiness is level-triggered: anything else shows again on the next turn
     }
     if (readable) {
@@ -307,7 +307,7 @@ void TCustomWSocket::ReadIntoBuffer(bool& eof, uint16_t& error) {
   if (got == 0)
     eof = true;
   else if (errno != EAGAIN)
-    error = last_error_ = WinsockCodeFromErrno(errno);
+    error = last_error_ = WSocketCodeFromErrno(errno);
 }
 
 void TCustomWSocket::DeliveryPass(bool read_socket, bool& eof, uint16_t& error) {
@@ -426,7 +426,7 @@ void TCustomWSocket::TryToSend() {
         WantWriteReady(true);
         return;
       }
-      uint16_t code = last_error_ = WinsockCodeFromErrno(errno);
+      uint16_t code = last_error_ = WSocketCodeFromErrno(errno);
       if (IsConnectionLost(code)) {
         close_invoked_ = true;  // Close raises nothing; the event carries the code
         InternalClose(true, 0);

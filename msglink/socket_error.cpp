@@ -5,7 +5,7 @@
 
 namespace vantera {
 
-uint16_t WinsockCodeFromErrno(int err) {
+uint16_t WSocketCodeFromErrno(int err) {
   switch (err) {
     case 0:
       return 0;
@@ -125,7 +125,7 @@ uint16_t WinsockCodeFromResolver(int eai_error) {
       return 11004;
 #endif
     case EAI_SYSTEM:
-      return WinsockCodeFromErrno(errno);
+      return WSocketCodeFromErrno(errno);
     default:
       return 11003;
   }

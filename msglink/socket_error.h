@@ -14,7 +14,7 @@ namespace vantera {
 // The Winsock code for a POSIX errno value. EAGAIN maps to 10035, EPIPE to 10053 (the peer
 // is gone); a value without a Winsock counterpart is returned unchanged (below 10000, so its
 // description reads "Not a WinSock error").
-uint16_t WinsockCodeFromErrno(int err);
+uint16_t WSocketCodeFromErrno(int err);
 
 // The Winsock code for a getaddrinfo() failure (EAI_*): 11001 to 11004.
 uint16_t WinsockCodeFromResolver(int eai_error);

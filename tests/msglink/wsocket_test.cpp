@@ -162,11 +162,11 @@ TEST(WSocket, ErrorTextsAndCodes) {
   EXPECT_EQ(WSocketErrorDesc(10061), "Connection refused");
   EXPECT_EQ(WSocketErrorDesc(11004), "No Data");
   EXPECT_EQ(WSocketErrorDesc(12345), "Not a WinSock error");
-  EXPECT_EQ(WinsockCodeFromErrno(ECONNREFUSED), 10061);
-  EXPECT_EQ(WinsockCodeFromErrno(ECONNRESET), 10054);
-  EXPECT_EQ(WinsockCodeFromErrno(ENOTCONN), 10057);
-  EXPECT_EQ(WinsockCodeFromErrno(EAGAIN), 10035);
-  EXPECT_EQ(WinsockCodeFromErrno(EPIPE), 10053);
+  EXPECT_EQ(WSocketCodeFromErrno(ECONNREFUSED), 10061);
+  EXPECT_EQ(WSocketCodeFromErrno(ECONNRESET), 10054);
+  EXPECT_EQ(WSocketCodeFromErrno(ENOTCONN), 10057);
+  EXPECT_EQ(WSocketCodeFromErrno(EAGAIN), 10035);
+  EXPECT_EQ(WSocketCodeFromErrno(EPIPE), 10053);
 }
 
 TEST(WSocket, SendWhileClosedAndEmptySendText) {
