@@ -15,7 +15,7 @@ ServerDatabase::ServerDatabase(uint32_t id, uint32_t session, const std::string&
   auto state = registry.Acquire(folder);
   state->OpenDatabase(exclusive);
   try {
-    store_ = std::make_unique<SqliteStore>(folder, read_only, faults);
+    store_ = std::make_unique<SqliteStore>(folder, read_only, faults, options.durable);
   } catch (...) {
     state->CloseDatabase(exclusive);
     throw;

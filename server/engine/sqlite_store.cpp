@@ -53,7 +53,8 @@ std::string SqliteStore::RowsTable(int64_t table) {
   return "r" + std::to_string(table);
 }
 
-SqliteStore::SqliteStore(const std::string& folder, bool read_only, StoreFaults* faults)
+SqliteStore::SqliteStore(const std::string& folder, bool read_only, StoreFaults* faults,
+                         bool durable)
     : read_only_(read_only), faults_(faults) {
   struct stat st {};
   if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
@@ -71,7 +72,7 @@ SqliteStore::SqliteStore(const std::string& folder, bool read_only, StoreFaults*
   try {
     if (!read_only) {
       Exec("PRAGMA journal_mode=WAL", true);
-      Exec("PRAGMA synchronous=FULL", true);
+      Exec(durable ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=OFF", true);
       Exec(
           "CREATE TABLE IF NOT EXISTS catalog(id INTEGER PRIMARY KEY, name TEXT NOT NULL, "
           "upper_name BLOB NOT NULL UNIQUE, dictionary BLOB NOT NULL, index_count INTEGER "

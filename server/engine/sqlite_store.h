@@ -78,7 +78,8 @@ class SqliteStore {
   // Opens (creating when missing and not read-only) the database of `folder`.
   // Throws EnxBaseException 10018 when the folder does not exist, 9992 when the file
   // cannot be opened.
-  SqliteStore(const std::string& folder, bool read_only, StoreFaults* faults = nullptr);
+  SqliteStore(const std::string& folder, bool read_only, StoreFaults* faults = nullptr,
+              bool durable = true);
   ~SqliteStore();
   SqliteStore(const SqliteStore&) = delete;
   SqliteStore& operator=(const SqliteStore&) = delete;
