@@ -123,7 +123,10 @@ class SqliteStore {
   // ---- Blobs (numbers are per folder; a blob belongs to one table) ----
   int64_t CreateBlob(int64_t table);
   std::optional<int64_t> BlobLength(int64_t table, int64_t blob);
-  Bytes ReadBlob(int64_t table, int64_t blob, int64_t offset, int64_t length);
+  // Up to `length` bytes from `offset` and the blob's whole length in `total`; nothing
+  // when the blob is gone.
+  std::optional<Bytes> ReadBlob(int64_t table, int64_t blob, int64_t offset, int64_t length,
+                                int64_t* total);
   // The blob's new content replaces [offset, offset + data.size()); offset <= length.
   void WriteBlob(int64_t table, int64_t blob, int64_t offset, std::string_view data);
   void TruncateBlob(int64_t table, int64_t blob, int64_t length);
