@@ -175,14 +175,8 @@ void TnxDataDictionary::ReadUnchecked(TaggedReader& r) {
   r.ExpectIdent("IndexDescriptor");
   indexes_.clear();
   n = ReadCount(r);
-  for (int32_t i = 0; i < n; ++i) {
-    std::unique_ptr<TnxIndexDescriptor> index = IndexDescriptorRegistry().Create(r.ReadString());
-    index->key = KeyDescriptorRegistry().Create(r.ReadString());
-    index->name = r.ReadString();
-    index->file_number = r.ReadInt32();
-    index->ReadPart(r);
-    indexes_.push_back(std::move(index));
-  }
+  for (int32_t i = 0; i < n; ++i)
+    indexes_.push_back(ReadIndexDescriptor(r));
 
   default_index_ = r.ReadInt32();
   fields_length_ = r.ReadInt32();
@@ -210,14 +204,13 @@ void TnxDataDictionary::Check() {
   if (indexes_.size() > static_cast<size_t>(kMaxIndexes))
     throw EnxIndexDescriptorException(nxcode::kTooManyIndexes);
 
-  for (size_t i = 0; i < files_.size(); ++i) {
-    for (size_t j = 0; j < i; ++j) {
-      if (SameName(files_[i]->extension, files_[j]->extension))
-        throw EnxFileDescriptorException(
-            "Duplicated file extension: \"" + files_[i]->extension + "\"", nxcode::kNameNotUnique);
-    }
-  }
   std::set<std::string> names;
+  for (const auto& file : files_) {
+    if (!names.insert(Win1252Upper(file->extension)).second)
+      throw EnxFileDescriptorException("Duplicated file extension: \"" + file->extension + "\"",
+                                       nxcode::kNameNotUnique);
+  }
+  names.clear();
   for (const auto& f : fields_) {
     if (!names.insert(Win1252Upper(f->name)).second)
       throw EnxFieldDescriptorException("Duplicated field name: " + f->name,
@@ -337,13 +330,8 @@ void TnxDataDictionary::WriteToStream(TaggedWriter& w) const {
 
   w.WriteIdent("IndexDescriptor");
   w.WriteInt(IndexCount());
-  for (const auto& ix : indexes_) {
-    w.WriteString(ix->ClassName());
-    w.WriteString(ix->key->ClassName());
-    w.WriteString(ix->name);
-    w.WriteInt(ix->file_number);
-    ix->WritePart(w);
-  }
+  for (const auto& ix : indexes_)
+    WriteIndexDescriptor(w, *ix);
 
   w.WriteInt(default_index_);
   w.WriteInt(fields_length_);

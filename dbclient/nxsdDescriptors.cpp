@@ -374,6 +374,23 @@ const TnxCompKeyDescriptor* TnxIndexDescriptor::CompKey() const {
   return dynamic_cast<const TnxCompKeyDescriptor*>(key.get());
 }
 
+void WriteIndexDescriptor(TaggedWriter& w, const TnxIndexDescriptor& index) {
+  w.WriteString(index.ClassName());
+  w.WriteString(index.key->ClassName());
+  w.WriteString(index.name);
+  w.WriteInt(index.file_number);
+  index.WritePart(w);
+}
+
+std::unique_ptr<TnxIndexDescriptor> ReadIndexDescriptor(TaggedReader& r) {
+  std::unique_ptr<TnxIndexDescriptor> index = IndexDescriptorRegistry().Create(r.ReadString());
+  index->key = KeyDescriptorRegistry().Create(r.ReadString());
+  index->name = r.ReadString();
+  index->file_number = r.ReadInt32();
+  index->ReadPart(r);
+  return index;
+}
+
 // ---- Custom ----
 
 void TnxBaseCustomDescriptor::ReadPart(TaggedReader& r) {

@@ -255,6 +255,11 @@ class TnxIndexDescriptor : public TnxDictionaryItem {
   bool allow_duplicates = false;
 };
 
+// One index as the dictionary stream carries it (and a request that adds an index):
+// Str index class, Str key class, Str name, Int file number, then the index's part.
+void WriteIndexDescriptor(TaggedWriter& w, const TnxIndexDescriptor& index);
+std::unique_ptr<TnxIndexDescriptor> ReadIndexDescriptor(TaggedReader& r);
+
 // ---- Custom descriptors ----
 
 class TnxBaseCustomDescriptor : public TnxDictionaryItem {

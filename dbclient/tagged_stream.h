@@ -22,7 +22,9 @@
 //
 // The reader is fed by the network: every tag is checked against the tags the value may
 // have, and every length against the bytes that remain, before anything is copied. Any
-// failure throws TaggedStreamError (a DecodeError); nothing is allocated beyond the input.
+// failure throws DecodeError: TaggedStreamError for a wrong tag, identifier or length, the
+// plain DecodeError of core/coding.h for a value cut off. Nothing is allocated beyond the
+// input.
 // Neither class does I/O; both work on memory the caller owns.
 #pragma once
 

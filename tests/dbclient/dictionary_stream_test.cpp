@@ -10,9 +10,9 @@ namespace vantera {
 namespace {
 
 using namespace std::string_literals;
-using testing::HandDictionary;
-using testing::HandStream;
-using testing::ThreeFieldDictionary;
+using hand::HandDictionary;
+using hand::HandStream;
+using hand::ThreeFieldDictionary;
 
 // Reads `bytes` into a dictionary that held a valid table before, expects `code` and the
 // message, and that the dictionary is the default one afterwards.
@@ -251,6 +251,29 @@ TEST(DictionaryStream, ChecksAfterReading) {
   d.ReadFromBytes(HandStream(h));
   EXPECT_EQ(d.DefaultIndex(), -1);
   EXPECT_EQ(d.BookmarkSize(d.DefaultIndex()), 24);
+}
+
+TEST(DictionaryStream, OneIndexDescriptorOnItsOwn) {
+  TnxDataDictionary d;
+  d.ReadFromBytes(HandStream(ThreeFieldDictionary(2)));
+  Bytes b;
+  TaggedWriter w(&b);
+  WriteIndexDescriptor(w, d.Index(1));
+  // The same bytes as inside the dictionary stream.
+  EXPECT_NE(d.ToBytes().find(b), Bytes::npos);
+  TaggedReader r(b);
+  std::unique_ptr<TnxIndexDescriptor> ix = ReadIndexDescriptor(r);
+  EXPECT_TRUE(r.empty());
+  EXPECT_EQ(ix->name, "ixAsNoMaara");
+  ASSERT_NE(ix->CompKey(), nullptr);
+  ASSERT_EQ(ix->CompKey()->key_fields.size(), 2u);
+  EXPECT_FALSE(ix->CompKey()->key_fields[0]->IgnoresCase());
+  EXPECT_EQ(ix->CompKey()->key_fields[1]->field_number, 1);
+  EXPECT_TRUE(ix->allow_duplicates);
+  for (size_t n = 0; n < b.size(); ++n) {
+    TaggedReader cut(std::string_view(b).substr(0, n));
+    EXPECT_THROW(ReadIndexDescriptor(cut), DecodeError) << n;
+  }
 }
 
 TEST(DictionaryStream, ReadOnlyDictionaryRefusesChanges) {
