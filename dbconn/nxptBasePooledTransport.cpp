@@ -183,7 +183,14 @@ TnxBasePooledConnection::TnxBasePooledConnection(TnxBasePooledTransport& transpo
 }
 
 TnxBasePooledConnection::~TnxBasePooledConnection() {
-  transport_.RemoveConnection(this);
+  Detach();
+}
+
+void TnxBasePooledConnection::Detach() {
+  if (attached_) {
+    attached_ = false;
+    transport_.RemoveConnection(this);
+  }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -273,6 +280,8 @@ void TnxBasePooledTransport::DoStart() {
   }
   try {
     failed_ = false;
+    transport_id_ = 0;
+    open_ = true;
     ResetStatistics();
     if (ServerNameRuntime().empty())
       FindServer();
@@ -287,8 +296,10 @@ void TnxBasePooledTransport::DoStart() {
   } catch (const EnxAbort&) {
     // A connection closed under us: nothing to report.
   } catch (const EnxBaseException&) {
+    StopClient();  // a failed start leaves no thread or connection behind
     throw;
   } catch (...) {
+    StopClient();
     uint32_t code = nxConvertException(std::current_exception(), this);
     if (code == nxcode::kOperatingSystemError || code == nxcode::kUnexpectedException)
       code = nxcode::kCannotConnect;
@@ -301,6 +312,7 @@ void TnxBasePooledTransport::DoStop() {
 }
 
 void TnxBasePooledTransport::StopClient() {
+  open_ = false;
   if (heartbeat_) {
     heartbeat_->Stop();
     heartbeat_.reset();
@@ -335,7 +347,7 @@ std::unique_ptr<TnxBasePooledConnection> TnxBasePooledTransport::GetConnection()
       return c;
     }
   }
-  if (failed_)
+  if (failed_ || !open_)
     RaiseCode(nxcode::kLostCommunication);
 
   std::unique_ptr<TnxBasePooledConnection> connection;
@@ -397,8 +409,8 @@ void TnxBasePooledTransport::Handshake(TnxBasePooledConnection& connection) {
 
 void TnxBasePooledTransport::ReleaseConnection(
     std::unique_ptr<TnxBasePooledConnection> connection) {
-  if (!connection || connection->Generation() != CurrentGeneration())
-    return;  // destroyed here
+  if (!connection || !open_ || connection->Generation() != CurrentGeneration())
+    return;  // destroyed here: the transport stopped while it was in use
   std::lock_guard<std::mutex> lock(pool_mutex_);
   idle_.push_back(std::move(connection));
 }

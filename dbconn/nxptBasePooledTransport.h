@@ -165,7 +165,9 @@ class TnxBasePooledTransport;
 
 // One connection of a pooled transport to its server. The constructor of a concrete
 // connection opens it (raising on failure) and the destructor closes it. Used by one
-// thread at a time; only Close may be called from another thread, to end a pending read.
+// thread at a time; only Close may be called from another thread (the transport's stop),
+// to end a pending read. A concrete connection calls Detach() first in its destructor, so
+// that the stop never reaches a connection that is half destroyed.
 class TnxBasePooledConnection {
  public:
   explicit TnxBasePooledConnection(TnxBasePooledTransport& transport);
@@ -192,12 +194,15 @@ class TnxBasePooledConnection {
   virtual void Close() = 0;
 
   TnxBasePooledTransport& Transport() const { return transport_; }
+  // Leaves the transport's connection list; idempotent.
+  void Detach();
   // The start of the transport that the connection belongs to (see ReleaseConnection).
   uint64_t Generation() const { return generation_; }
 
  private:
   TnxBasePooledTransport& transport_;
   uint64_t generation_;
+  bool attached_ = true;
 };
 
 // A compressor of message payloads, registered under a compression type (1 to 255).
@@ -326,11 +331,15 @@ class TnxBasePooledTransport : public TnxBaseTransport {
   std::atomic<bool> failed_{false};
   std::atomic<uint64_t> generation_{1};
 
-  mutable std::mutex pool_mutex_;
-  std::vector<std::unique_ptr<TnxBasePooledConnection>> idle_;
+  std::atomic<bool> open_{false};  // between the start and the stop of the client
 
+  // The list outlives the pool when members are destroyed: pooled connections leave the
+  // list in their destructors.
   mutable std::mutex list_mutex_;
   std::vector<TnxBasePooledConnection*> connections_;
+
+  mutable std::mutex pool_mutex_;
+  std::vector<std::unique_ptr<TnxBasePooledConnection>> idle_;
   std::mutex handshake_mutex_;  // serialises the first handshake (mkOpenTransport)
 
   std::mutex login_mutex_;

@@ -239,6 +239,7 @@ TnxWinsockClientConnection::TnxWinsockClientConnection(TnxWinsockTransport& tran
 }
 
 TnxWinsockClientConnection::~TnxWinsockClientConnection() {
+  Detach();
   Close();
   if (fd_ >= 0)
     ::close(fd_);

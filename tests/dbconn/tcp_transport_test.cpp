@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -149,6 +150,42 @@ TEST(TcpTransport, RequestsFromSeveralThreadsEachGetTheirOwnReply) {
   EXPECT_GE(t.ConnectionCount(), 1u);
   EXPECT_LE(t.ConnectionCount(), static_cast<size_t>(kThreads));
   EXPECT_EQ(t.IdleConnectionCount(), t.ConnectionCount());
+}
+
+TEST(TcpTransport, StoppingWhileRequestsRunAnswersEveryRequestOnce) {
+  ServerProcess server;
+  CountingTransport t;
+  Aim(t, server.Port(), 50);
+  t.Open();
+  uint32_t session = 0;
+  ASSERT_EQ(t.EstablishSession(0, "", "", 10000, session), 0u);
+  std::atomic<int> wrong{0}, answered{0}, refused{0};
+  std::atomic<bool> go{true};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 4; ++i) {
+    threads.emplace_back([&] {
+      for (int n = 0; n < 2000 && go; ++n) {
+        try {
+          Reply r = Ask(t, session, 3, "abc");
+          if (r.calls != 1 ||
+              (r.error != nxcode::kNotSupported && r.error != nxcode::kLostCommunication))
+            ++wrong;
+          ++answered;
+        } catch (const EnxPooledTransportException&) {
+          ++refused;  // the transport was no longer started
+        }
+      }
+    });
+  }
+  for (int i = 0; i < 1000 && answered < 50; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  t.Close();
+  go = false;
+  for (auto& th : threads)
+    th.join();
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(t.ConnectionCount(), 0u);
+  EXPECT_EQ(t.IdleConnectionCount(), 0u);
 }
 
 TEST(TcpTransport, UnreachableServerGivesFourAttemptsAnd11278) {

@@ -1,0 +1,37 @@
+// The command line of vantera and the commands that run without the window.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+#include "app/Profil.h"
+
+namespace vantera {
+
+struct CommandLine {
+  enum Mode { kRunWindow, kHelp, kVersion, kPrintSettings, kEncodeKey, kError };
+  Mode mode = kRunWindow;
+  std::string ini_path;         // --ini: the settings file instead of the one beside the program
+  std::string key_text;         // --encode-key TEXT (as given, UTF-8)
+  std::string screenshot_path;  // --screenshot FILE: saved just before quitting
+  int quit_after_ms = -1;       // --quit-after MS: close the window after MS; -1 never
+  std::string error;            // why the command line was refused (mode kError)
+};
+
+// Accepts "--name VALUE" and "--name=VALUE". Unknown options, missing values and two
+// different commands give kError with a message.
+CommandLine ParseCommandLine(int argc, const char* const* argv);
+
+std::string HelpText();
+
+// One "Key = value" line per effective setting, texts in UTF-8, the transport key masked.
+void PrintSettings(const Settings& settings, const std::string& path, std::ostream& out);
+
+// Runs kHelp, kVersion, kPrintSettings, kEncodeKey and kError; returns the exit code
+// (0 success, 2 a refused command line or a key that cannot be encoded).
+int RunCommand(const CommandLine& command, std::ostream& out, std::ostream& err);
+
+// The settings file the program reads: --ini when given, else the one beside the program.
+std::string EffectiveSettingsPath(const CommandLine& command);
+
+}  // namespace vantera
