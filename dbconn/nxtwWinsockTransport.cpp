@@ -175,7 +175,7 @@ std::vector<std::string> TnxWinsockTransport::DiscoverFrom(const std::string& ow
     RaiseLastSocketError();
   SetIntOption(query.get(), SOL_SOCKET, SO_BROADCAST, 1);
 
-  TnxWinsockClientBroadcastThread listener(static_cast<uint16_t>(Port() + 1));
+  TnxWinsockClientBroadcastThread listener(static_cast<uint16_t>(Port() + 1), GetEventLog());
   listener.Start();
   sockaddr_in to = MakeAddress(target, Port());
   for (int i = 0; i < 3; ++i) {
@@ -382,7 +382,8 @@ void TnxWinsockClientConnection::ReceiveAny(const MessageHandler& handler) {
 // ---------------------------------------------------------------------------------------
 // TnxWinsockClientBroadcastThread
 
-TnxWinsockClientBroadcastThread::TnxWinsockClientBroadcastThread(uint16_t port) : port_(port) {}
+TnxWinsockClientBroadcastThread::TnxWinsockClientBroadcastThread(uint16_t port, EventLog* log)
+    : port_(port), log_(log) {}
 
 TnxWinsockClientBroadcastThread::~TnxWinsockClientBroadcastThread() {
   Stop();
@@ -432,12 +433,18 @@ void TnxWinsockClientBroadcastThread::Run() {
                              &fromLength);
     if (got <= 0)
       continue;  // failed reads are ignored
-    std::string entry = ParseDiscoveryAnswer(std::string_view(buffer, static_cast<size_t>(got)),
-                                             ntohl(from.sin_addr.s_addr));
-    if (entry.empty())
-      continue;
-    std::lock_guard<std::mutex> lock(mutex_);
-    AddSortedServerName(names_, entry);
+    try {
+      std::string entry = ParseDiscoveryAnswer(std::string_view(buffer, static_cast<size_t>(got)),
+                                               ntohl(from.sin_addr.s_addr));
+      if (entry.empty())
+        continue;
+      std::lock_guard<std::mutex> lock(mutex_);
+      AddSortedServerName(names_, entry);
+    } catch (const std::exception& e) {
+      // One answer could not be kept: reported, and listening goes on.
+      if (log_)
+        log_->WriteLine(std::string("Discovery listener: ") + e.what());
+    }
   }
 }
 

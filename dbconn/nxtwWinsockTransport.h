@@ -102,7 +102,8 @@ class TnxWinsockClientConnection : public TnxBasePooledConnection {
 // Listens for discovery answers on UDP port Port + 1 while one discovery pass runs.
 class TnxWinsockClientBroadcastThread {
  public:
-  explicit TnxWinsockClientBroadcastThread(uint16_t port);
+  // Listens on `port`; failures inside the loop go to `log` (may be null).
+  TnxWinsockClientBroadcastThread(uint16_t port, EventLog* log);
   ~TnxWinsockClientBroadcastThread();
   TnxWinsockClientBroadcastThread(const TnxWinsockClientBroadcastThread&) = delete;
   TnxWinsockClientBroadcastThread& operator=(const TnxWinsockClientBroadcastThread&) = delete;
@@ -119,6 +120,7 @@ class TnxWinsockClientBroadcastThread {
   void Run();
 
   uint16_t port_;
+  EventLog* log_;
   int fd_ = -1;
   std::atomic<bool> terminated_{false};
   std::thread thread_;

@@ -202,6 +202,9 @@ void TcpServer::AcceptLoop() {
     timeval tv{};
     tv.tv_sec = 30;  // a client that never reads its answers cannot hold a thread forever
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    timeval tick{};
+    tick.tv_usec = kPollMs * 1000;
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
     if (ctx_.trace)
       ctx_.log.Line("connection " + std::to_string(c->number) + " from " + c->peer);
     std::lock_guard<std::mutex> lock(connections_mutex_);
@@ -219,10 +222,11 @@ void TcpServer::Serve(std::shared_ptr<Connection> c) {
   std::vector<char> buffer(kReadChunk);
   Bytes out;
   while (!stop_ && !c->drop) {
-    pollfd p{c->fd, POLLIN, 0};
-    int ready = ::poll(&p, 1, kPollMs);
+    // The socket's receive time-out (kPollMs) wakes the loop to check the stop flag and the
+    // time limits without a poll call in front of every read.
+    ssize_t got = ::recv(c->fd, buffer.data(), buffer.size(), 0);
     auto now = Clock::now();
-    if (ready == 0) {
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       if (!handler.Handshaken() &&
           now - opened > std::chrono::milliseconds(options_.handshakeTimeoutMs)) {
         reason = "no handshake within " + std::to_string(options_.handshakeTimeoutMs) + " ms";
@@ -235,20 +239,13 @@ void TcpServer::Serve(std::shared_ptr<Connection> c) {
       }
       continue;
     }
-    if (ready < 0) {
-      if (errno == EINTR)
-        continue;
-      reason = SystemError("poll");
-      break;
-    }
-    ssize_t got = ::recv(c->fd, buffer.data(), buffer.size(), 0);
     if (got == 0) {
       if (handler.InsideFrame())
         reason = "closed by the client in the middle of a frame";
       break;
     }
     if (got < 0) {
-      if (errno == EINTR || errno == EAGAIN)
+      if (errno == EINTR)
         continue;
       reason = SystemError("receive");
       break;

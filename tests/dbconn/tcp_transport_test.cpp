@@ -1,8 +1,15 @@
 // The TCP transport against the real kantadb-server on loopback.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -100,6 +107,8 @@ TEST(TcpTransport, StartWithHeartbeatOpensTwoConnectionsThatServeLaterRequestsLa
   EXPECT_TRUE(r.noData);
   Reply r2 = Ask(t, session, 78, std::string(100, 'x'));
   EXPECT_EQ(r2.error, nxcode::kNotSupported);
+  t.Post(0, session, 79, "post", 4, 10000);
+  EXPECT_TRUE(server.WaitForLog("connection 1: mkPost (kind 3, "));
   t.CloseSession(0, session, 10000);
   EXPECT_TRUE(server.WaitForLog("session " + std::to_string(session) + " closed"));
 
@@ -116,7 +125,7 @@ TEST(TcpTransport, StartWithHeartbeatOpensTwoConnectionsThatServeLaterRequestsLa
   EXPECT_EQ(t.opened, 2);
 
   TnxTransportStatistics s = t.Statistics();
-  EXPECT_GE(s.messagesSent, 6u);  // open, attach, heartbeat, login, 2 requests, close
+  EXPECT_GE(s.messagesSent, 7u);  // open, attach, heartbeat, login, 2 requests, post, close
   t.Close();
   EXPECT_EQ(t.ConnectionCount(), 0u);
   EXPECT_EQ(t.TransportId(), 0u);
@@ -357,6 +366,144 @@ TEST(TcpTransport, WrongCredentialsGive10036) {
   EXPECT_NE(session, 0u);
   EXPECT_FALSE(t.Failed());
   unlink(path);
+}
+
+// A peer that accepts one connection, accepts the transport and then answers the first
+// request with `answer` before closing.
+class ScriptedPeer {
+ public:
+  explicit ScriptedPeer(Bytes answer) : answer_(std::move(answer)) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(listener_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    ::listen(listener_, 4);
+    socklen_t len = sizeof sa;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&sa), &len);
+    port_ = ntohs(sa.sin_port);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~ScriptedPeer() {
+    thread_.join();
+    ::close(listener_);
+  }
+  uint16_t Port() const { return port_; }
+
+ private:
+  static bool ReadFrame(int fd) {
+    char head[32];
+    size_t have = 0;
+    while (have < sizeof head) {
+      ssize_t n = ::recv(fd, head + have, sizeof head - have, 0);
+      if (n <= 0)
+        return false;
+      have += static_cast<size_t>(n);
+    }
+    size_t left = FrameHeader::DecodeFrom(head).PayloadLength();
+    char sink[256];
+    while (left > 0) {
+      ssize_t n = ::recv(fd, sink, std::min(left, sizeof sink), 0);
+      if (n <= 0)
+        return false;
+      left -= static_cast<size_t>(n);
+    }
+    return true;
+  }
+  void Run() {
+    pollfd p{listener_, POLLIN, 0};
+    if (::poll(&p, 1, 10000) <= 0)
+      return;
+    int fd = ::accept(listener_, nullptr, nullptr);
+    FrameHeader accepted;
+    accepted.transportId = 5;
+    accepted.kind = mkTransportAccepted;
+    accepted.SetPayloadLength(4);
+    Bytes open;
+    accepted.AppendTo(&open);
+    open += std::string(4, '\x01');
+    if (ReadFrame(fd) && ::send(fd, open.data(), open.size(), MSG_NOSIGNAL) > 0 && ReadFrame(fd))
+      ::send(fd, answer_.data(), answer_.size(), MSG_NOSIGNAL);
+    ::close(fd);
+  }
+
+  Bytes answer_;
+  int listener_ = -1;
+  uint16_t port_ = 0;
+  std::thread thread_;
+};
+
+TEST(TcpTransport, OversizedShortAndForeignRepliesEndTheRequestWith11276) {
+  FrameHeader huge;
+  huge.kind = mkReply;
+  huge.transportId = 5;
+  huge.totalLength = 0xFFFFFFF0u;  // cannot be buffered
+  FrameHeader cut = huge;
+  cut.SetPayloadLength(1000);  // only 10 bytes follow
+  FrameHeader foreign;
+  foreign.kind = mkHeartbeat;
+  foreign.messageId = 3;
+  std::vector<Bytes> answers(3);
+  huge.AppendTo(&answers[0]);
+  cut.AppendTo(&answers[1]);
+  answers[1] += std::string(10, 'x');
+  foreign.AppendTo(&answers[2]);
+  for (const Bytes& answer : answers) {
+    ScriptedPeer peer(answer);
+    CountingTransport t;
+    Aim(t, peer.Port(), 0);
+    t.Open();
+    Reply r = Ask(t, 1, 3, "q");
+    EXPECT_EQ(r.calls, 1);
+    EXPECT_EQ(r.messageId, 3u);
+    EXPECT_EQ(r.error, nxcode::kLostCommunication);
+    EXPECT_TRUE(r.noData);
+  }
+}
+
+// Discovery replaced by a fixed answer, to follow server choice alone.
+class FixedNamesTransport : public TnxWinsockTransport {
+ public:
+  std::vector<std::string> names;
+  ~FixedNamesTransport() override { Close(); }
+  void GetServerNames(std::vector<std::string>& list, uint32_t timeout) override {
+    EXPECT_EQ(timeout, Timeout());
+    list = names;
+  }
+};
+
+TEST(ServerChoice, RunsThroughTheMainThreadRunnerAndFallsBackToTheFirstSortedName) {
+  int handedOver = 0;
+  TnxBaseTransport::SetMainThreadRunner([&](const std::function<void()>& work) {
+    ++handedOver;
+    work();
+  });
+  FixedNamesTransport t;
+  t.names = {"zeta@1.1.1.1", "Alpha@2.2.2.2", "alpha@2.2.2.2"};
+  t.FindServer();
+  EXPECT_EQ(t.ServerNameRuntime(), "Alpha@2.2.2.2");
+  EXPECT_EQ(handedOver, 1);
+
+  std::vector<std::string> offered;
+  t.OnChooseServer = [&](TnxBaseTransport&, const std::vector<std::string>& names,
+                         std::string& name, bool& result) {
+    offered = names;
+    name = "chosen";
+    result = true;
+  };
+  t.FindServer();
+  EXPECT_EQ(offered, (std::vector<std::string>{"Alpha@2.2.2.2", "zeta@1.1.1.1"}));
+  EXPECT_EQ(t.ServerNameRuntime(), "chosen");
+
+  t.names.clear();
+  try {
+    t.FindServer();
+    ADD_FAILURE() << "no server must raise";
+  } catch (const EnxPooledTransportException& e) {
+    EXPECT_EQ(e.ErrorCode(), nxcode::kCannotConnect);
+  }
+  EXPECT_EQ(handedOver, 3);
+  TnxBaseTransport::SetMainThreadRunner(nullptr);
 }
 
 }  // namespace
