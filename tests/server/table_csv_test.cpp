@@ -98,3 +98,30 @@ TEST_F(TableCsv, DatesIntegersAndTheCommandLine) {
 
 }  // namespace
 }  // namespace vantera::testing
+
+#include "server/engine/demo_data.h"
+
+namespace vantera::testing {
+namespace {
+
+TEST_F(TableCsv, DemoDataFillsEmptyTablesOnce) {
+  EXPECT_EQ(FillDemoData(folder_.path()), 36);
+  EXPECT_EQ(Count("ASIAKAS"), 36);
+  EXPECT_EQ(Count("KORTTI"), 48);
+  EXPECT_EQ(Count("ASSORMI"), 0);
+  EXPECT_EQ(FillDemoData(folder_.path()), 0);
+  EXPECT_EQ(Count("ASIAKAS"), 36);
+  // Stored form of the customer number, Finnish letters as Windows-1252 bytes.
+  LocalTable t(folder_.path(), "ASIAKAS", false);
+  Bytes rec;
+  ASSERT_TRUE(t.Next(&rec));
+  EXPECT_EQ(GetText(t.dict(), rec, "AsNo"), "           1001");
+  std::string all;
+  while (t.Next(&rec))
+    all += GetText(t.dict(), rec, "AsNimi") + ";";
+  EXPECT_NE(all.find("M\xE4kinen"), std::string::npos);
+  EXPECT_EQ(all.find("\xC3"), std::string::npos);  // no UTF-8 inside
+}
+
+}  // namespace
+}  // namespace vantera::testing
