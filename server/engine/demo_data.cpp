@@ -1,6 +1,5 @@
 #include "server/engine/demo_data.h"
 
-#include <cstdio>
 #include <span>
 
 #include "server/engine/local_table.h"
@@ -67,10 +66,9 @@ int FillDemoData(const std::string& folder) {
   for (int i = 0; i < kCustomers; ++i) {
     int no = 1001 + i;
     for (int k = 0; k < (i % 3 == 0 ? 2 : 1); ++k) {
-      char nro[17];
-      std::snprintf(nro, sizeof nro, "63900000%04d%04d", no, k + 1);
-      char lyh[17];
-      std::snprintf(lyh, sizeof lyh, "%d%02d", no, k + 1);
+      std::string serial = std::to_string(no);  // 1001 .. 1036
+      std::string nro = "63900000" + serial + "000" + std::to_string(k + 1);
+      std::string lyh = serial + "0" + std::to_string(k + 1);
       Bytes card = cards.NewRecord();
       Put(cards, &card, "KorttiNro", nro);
       Put(cards, &card, "KorttiLyh", lyh);

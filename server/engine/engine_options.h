@@ -24,6 +24,9 @@ struct EngineOptions {
   size_t max_databases_per_session = 64;
   size_t max_cursors_per_session = 1024;
   int max_busy_wait_ms = 30000;  // a timeout of a request never makes SQLite wait longer
+  // Every commit reaches the disk before it is acknowledged. Only throw-away data (fuzzing)
+  // turns this off.
+  bool durable = true;
 };
 
 }  // namespace vantera

@@ -505,14 +505,14 @@ void ServerCursor::BlobRelease(int64_t blob) {
 Bytes ServerCursor::BlobRead(int64_t blob, int32_t offset, int32_t length, bool* at_end) {
   if (offset < 0 || length < 0)
     Throw(9986);
-  auto n = store().BlobLength(table_->id, blob);
-  if (!n)
+  int64_t total = 0;
+  auto data = store().ReadBlob(table_->id, blob, offset, length, &total);
+  if (!data)
     Throw(9990);
-  if (offset >= *n)
+  if (offset >= total)
     Throw(9998);  // Invalid offset into the BLOB.
-  int64_t take = std::min<int64_t>(length, *n - offset);
-  *at_end = offset + static_cast<int64_t>(length) > *n;
-  return store().ReadBlob(table_->id, blob, offset, take);
+  *at_end = offset + static_cast<int64_t>(length) > total;
+  return std::move(*data);
 }
 
 void ServerCursor::BlobWrite(int64_t blob, int32_t offset, std::string_view data) {

@@ -15,7 +15,7 @@ ServerDatabase::ServerDatabase(uint32_t id, uint32_t session, const std::string&
   auto state = registry.Acquire(folder);
   state->OpenDatabase(exclusive);
   try {
-    store_ = std::make_unique<SqliteStore>(folder, read_only, faults);
+    store_ = std::make_unique<SqliteStore>(folder, read_only, faults, options.durable);
   } catch (...) {
     state->CloseDatabase(exclusive);
     throw;
@@ -30,7 +30,11 @@ ServerDatabase::~ServerDatabase() {
 }
 
 void ServerDatabase::UseTimeout(int32_t milliseconds) {
-  store_->SetBusyTimeout(std::clamp(milliseconds, 0, options_.max_busy_wait_ms));
+  // No time-out (0 or less) waits as long as the client's default would.
+  constexpr int32_t kDefaultWaitMs = 10000;
+  if (milliseconds <= 0)
+    milliseconds = kDefaultWaitMs;
+  store_->SetBusyTimeout(std::clamp(milliseconds, 1, options_.max_busy_wait_ms));
 }
 
 std::shared_ptr<const TableDef> ServerDatabase::Table(std::string_view name) {

@@ -45,7 +45,9 @@ unsigned char TextWeight(unsigned char c, bool ignore_case) {
   return u == 0x9F ? 0xFF : u;
 }
 
-// Appends a text field's characters; `limit` < 0 means all, followed by the terminator.
+// Appends a text field's characters and the terminator; with `limit` >= 0 only the first
+// `limit` characters, and the terminator only when the text is shorter than that (its end
+// is then part of what is compared).
 void AppendText(Bytes* out, std::string_view chars, bool ignore_case, int32_t limit) {
   size_t n = 0;
   for (char ch : chars) {
@@ -54,7 +56,7 @@ void AppendText(Bytes* out, std::string_view chars, bool ignore_case, int32_t li
     out->push_back(static_cast<char>(TextWeight(static_cast<unsigned char>(ch), ignore_case)));
     ++n;
   }
-  if (limit < 0)
+  if (limit < 0 || n < static_cast<size_t>(limit))
     out->push_back(0);
 }
 
@@ -70,7 +72,7 @@ void AppendWide(Bytes* out, std::string_view le, bool ignore_case, int32_t limit
     out->push_back(static_cast<char>(ch & 0xFF));
     ++n;
   }
-  if (limit < 0) {
+  if (limit < 0 || n < static_cast<size_t>(limit)) {
     out->push_back(0);
     out->push_back(0);
   }

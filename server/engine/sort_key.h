@@ -17,9 +17,9 @@
 //     wide text: 16-bit characters big-endian up to the first zero one, then 0x0000.
 //   A descending field has all bytes of its part inverted.
 // Every field's part is prefix-free, so the key of the first n fields (and of the first
-// p characters of a text field, without its 0x00) is a prefix of the whole key: partial
-// keys and ranges become byte prefixes. A reference-number index uses the row number as
-// 8 bytes big-endian.
+// p characters of a text field, without its 0x00 unless the text is shorter) is a prefix
+// of the whole key: partial keys and ranges become byte prefixes. A reference-number index uses the
+// row number as 8 bytes big-endian.
 #pragma once
 
 #include <cstdint>

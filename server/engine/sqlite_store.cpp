@@ -53,7 +53,8 @@ std::string SqliteStore::RowsTable(int64_t table) {
   return "r" + std::to_string(table);
 }
 
-SqliteStore::SqliteStore(const std::string& folder, bool read_only, StoreFaults* faults)
+SqliteStore::SqliteStore(const std::string& folder, bool read_only, StoreFaults* faults,
+                         bool durable)
     : read_only_(read_only), faults_(faults) {
   struct stat st {};
   if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
@@ -71,7 +72,7 @@ SqliteStore::SqliteStore(const std::string& folder, bool read_only, StoreFaults*
   try {
     if (!read_only) {
       Exec("PRAGMA journal_mode=WAL", true);
-      Exec("PRAGMA synchronous=FULL", true);
+      Exec(durable ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=OFF", true);
       Exec(
           "CREATE TABLE IF NOT EXISTS catalog(id INTEGER PRIMARY KEY, name TEXT NOT NULL, "
           "upper_name BLOB NOT NULL UNIQUE, dictionary BLOB NOT NULL, index_count INTEGER "
@@ -354,34 +355,49 @@ std::optional<Bytes> SqliteStore::RowKey(int64_t table, int index, int64_t row) 
 std::optional<FoundRecord> SqliteStore::Step(int64_t table, int index, const KeyBound& lower,
                                              const KeyBound& upper, const IndexPlace* from,
                                              bool forward, bool with_image) {
+  // From a place, first the records with the same key beyond its row (an index range on
+  // the key's rows), then those beyond its key: each is a seek in the index, where one
+  // query with a row-value comparison would scan from the range's start.
   std::string k = "k" + std::to_string(index);
-  std::string sql =
-      "SELECT row, " + k + (with_image ? ", image" : "") + " FROM " + RowsTable(table) + " WHERE 1";
+  std::string columns =
+      "SELECT row, " + k + (with_image ? ", image" : "") + " FROM " + RowsTable(table) + " WHERE ";
+  auto run = [&](sqlite3_stmt* st) -> std::optional<FoundRecord> {
+    if (!StepStmt(st, false))
+      return std::nullopt;
+    FoundRecord f;
+    f.row = sqlite3_column_int64(st, 0);
+    f.key = ColumnBytes(st, 1);
+    if (with_image)
+      f.image = ColumnBytes(st, 2);
+    sqlite3_reset(st);
+    return f;
+  };
+  bool same_key_in_range = from && (!lower.present || from->key >= lower.key) &&
+                           (!upper.present || from->key < upper.key);
+  if (same_key_in_range) {
+    sqlite3_stmt* st = Prepare(columns + k + " = ?1 AND row " + (forward ? ">" : "<") +
+                               " ?2 ORDER BY row" + (forward ? "" : " DESC") + " LIMIT 1");
+    BindBytes(st, 1, from->key);
+    sqlite3_bind_int64(st, 2, from->row);
+    if (auto found = run(st))
+      return found;
+  }
+  std::string sql = columns + "1";
   if (lower.present)
     sql += " AND " + k + " >= ?1";
   if (upper.present)
     sql += " AND " + k + " < ?2";
   if (from)
-    sql += " AND (" + k + ", row) " + (forward ? ">" : "<") + " (?3, ?4)";
+    sql += " AND " + k + (forward ? " > ?3" : " < ?3");
   sql += " ORDER BY " + k + (forward ? ", row" : " DESC, row DESC") + " LIMIT 1";
   sqlite3_stmt* st = Prepare(sql);
   if (lower.present)
     BindBytes(st, 1, lower.key);
   if (upper.present)
     BindBytes(st, 2, upper.key);
-  if (from) {
+  if (from)
     BindBytes(st, 3, from->key);
-    sqlite3_bind_int64(st, 4, from->row);
-  }
-  if (!StepStmt(st, false))
-    return std::nullopt;
-  FoundRecord f;
-  f.row = sqlite3_column_int64(st, 0);
-  f.key = ColumnBytes(st, 1);
-  if (with_image)
-    f.image = ColumnBytes(st, 2);
-  sqlite3_reset(st);
-  return f;
+  return run(st);
 }
 
 int64_t SqliteStore::Count(int64_t table, int index, const KeyBound& lower, const KeyBound& upper) {
@@ -464,16 +480,18 @@ std::optional<int64_t> SqliteStore::BlobLength(int64_t table, int64_t blob) {
   return n;
 }
 
-Bytes SqliteStore::ReadBlob(int64_t table, int64_t blob, int64_t offset, int64_t length) {
-  sqlite3_stmt* st =
-      Prepare("SELECT substr(data, ?3, ?4) FROM blobs WHERE id = ?1 AND table_id = ?2");
+std::optional<Bytes> SqliteStore::ReadBlob(int64_t table, int64_t blob, int64_t offset,
+                                           int64_t length, int64_t* total) {
+  sqlite3_stmt* st = Prepare(
+      "SELECT length(data), substr(data, ?3, ?4) FROM blobs WHERE id = ?1 AND table_id = ?2");
   sqlite3_bind_int64(st, 1, blob);
   sqlite3_bind_int64(st, 2, table);
   sqlite3_bind_int64(st, 3, offset + 1);
   sqlite3_bind_int64(st, 4, length);
   if (!StepStmt(st, false))
-    return Bytes();
-  Bytes b = ColumnBytes(st, 0);
+    return std::nullopt;
+  *total = sqlite3_column_int64(st, 0);
+  Bytes b = ColumnBytes(st, 1);
   sqlite3_reset(st);
   return b;
 }

@@ -78,7 +78,8 @@ class SqliteStore {
   // Opens (creating when missing and not read-only) the database of `folder`.
   // Throws EnxBaseException 10018 when the folder does not exist, 9992 when the file
   // cannot be opened.
-  SqliteStore(const std::string& folder, bool read_only, StoreFaults* faults = nullptr);
+  SqliteStore(const std::string& folder, bool read_only, StoreFaults* faults = nullptr,
+              bool durable = true);
   ~SqliteStore();
   SqliteStore(const SqliteStore&) = delete;
   SqliteStore& operator=(const SqliteStore&) = delete;
@@ -122,7 +123,10 @@ class SqliteStore {
   // ---- Blobs (numbers are per folder; a blob belongs to one table) ----
   int64_t CreateBlob(int64_t table);
   std::optional<int64_t> BlobLength(int64_t table, int64_t blob);
-  Bytes ReadBlob(int64_t table, int64_t blob, int64_t offset, int64_t length);
+  // Up to `length` bytes from `offset` and the blob's whole length in `total`; nothing
+  // when the blob is gone.
+  std::optional<Bytes> ReadBlob(int64_t table, int64_t blob, int64_t offset, int64_t length,
+                                int64_t* total);
   // The blob's new content replaces [offset, offset + data.size()); offset <= length.
   void WriteBlob(int64_t table, int64_t blob, int64_t offset, std::string_view data);
   void TruncateBlob(int64_t table, int64_t blob, int64_t length);

@@ -433,6 +433,41 @@ TEST_P(EngineRequests, BadRequestsAreAnsweredNotObeyed) {
   EXPECT_EQ(a_.Count(c), 0);
 }
 
+TEST_P(EngineRequests, CloneAndSetToCursorShareThePosition) {
+  OpenCursor s = a_.OpenTable(db_, "ASSORMI");
+  for (const char* card : {"A", "B", "C"})
+    ASSERT_EQ(a_.Insert(s, Fingerprint(s, "1", card)), 0u);
+  ASSERT_EQ(a_.Simple(nxmsg::kCursorSetToBegin, s.id), 0u);
+  ASSERT_EQ(a_.Get(nxmsg::kRecordGetNext, s).code, 0u);  // A
+  ASSERT_EQ(a_.Get(nxmsg::kRecordGetNext, s).code, 0u);  // B
+  EngineReply cloned = a_.Call(nxmsg::kCursorClone, ObjectByteRequest{s.id, 0}.Encode());
+  ASSERT_EQ(cloned.code, 0u);
+  CursorCloneReply c = CursorCloneReply::Decode(cloned.data);
+  EXPECT_NE(c.cursor_id, s.id);
+  EXPECT_EQ(c.index_number, s.index);
+  OpenCursor clone{c.cursor_id, c.index_number, s.dict};
+  EngineReply r = a_.Get(nxmsg::kRecordGetNext, clone);
+  EXPECT_EQ(GetText(*s.dict, r.data, "KorttiLyh"), "C");
+  // The clone was opened read-only (mode 0).
+  EXPECT_EQ(a_.Insert(clone, Fingerprint(s, "1", "D")), 10763u);
+  // The first cursor takes the clone's position.
+  ASSERT_EQ(a_.Call(nxmsg::kCursorSetToCursor, ObjectInt32Request{s.id, clone.id}.Encode()).code,
+            0u);
+  r = a_.Get(nxmsg::kRecordGet, s);
+  EXPECT_EQ(GetText(*s.dict, r.data, "KorttiLyh"), "C");
+  // Not across tables, and not with a cursor of another session.
+  OpenCursor other = a_.OpenTable(db_, "KORTTI");
+  EXPECT_EQ(a_.Call(nxmsg::kCursorSetToCursor, ObjectInt32Request{s.id, other.id}.Encode()).code,
+            10020u);
+  TestClient b(engine_, 2);
+  int32_t db_b = b.OpenDatabase();
+  OpenCursor sb = b.OpenTable(db_b, "ASSORMI");
+  EXPECT_EQ(a_.Call(nxmsg::kCursorSetToCursor, ObjectInt32Request{s.id, sb.id}.Encode()).code,
+            9990u);
+  EngineReply index = a_.Call(nxmsg::kCursorGetIndexId, ObjectRequest{s.id}.Encode());
+  EXPECT_EQ(DecodeInt32Reply(index.data), s.index);
+}
+
 INSTANTIATE_TEST_SUITE_P(StringTypes, EngineRequests,
                          ::testing::Values(nxtShortString, nxtNullString), [](const auto& p) {
                            return std::string(p.param == nxtShortString ? "ShortString"
