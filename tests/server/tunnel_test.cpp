@@ -188,6 +188,9 @@ TEST(TunnelServer, TamperedReplyEndsOnlyThatRequest) {
   EXPECT_EQ(c.Send(session, 6, "seuraava").data, "seuraava");
   c.secured.CloseSession(0, session, 0);
   c.secured.Close();
+  // The close travels without an answer: wait (bounded) until the server has taken it.
+  for (int i = 0; i < 200 && s.tunnel->TunnelSessionCount() != 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_EQ(s.tunnel->TunnelSessionCount(), 0u);
 }
 
