@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "dbconn/secured_envelope.h"
 #include "dbconn/tunnel_account.h"
 #include "dbconn/tunnel_credentials.h"
+#include "server/server_options.h"
 #include "server/tcp_server.h"
 #include "server/tunnel_dispatcher.h"
 #include "tests/server/server_process.h"
@@ -117,6 +119,17 @@ TEST(TunnelServer, EmptyKeyAndServersWithoutTheTunnel) {
     EXPECT_EQ(c.secured.EstablishSession(0, "", "", 10000, s), nxcode::kUnknownUserOrPassword);
     EXPECT_EQ(server.Stop(), 0);
   }
+}
+
+TEST(TunnelServer, TunnelKeyOption) {
+  EXPECT_FALSE(ParseServerOptions({}).tunnel);
+  ServerOptions empty = ParseServerOptions({"--tunnel-key", ""});
+  EXPECT_TRUE(empty.tunnel);
+  EXPECT_EQ(empty.tunnelKey, "");
+  // A UTF-8 command line becomes the Windows-1252 bytes the workstation keys with.
+  EXPECT_EQ(ParseServerOptions({"--tunnel-key", "s\xC3\xA4l\xC3\xA4"}).tunnelKey, "s\xE4l\xE4");
+  EXPECT_EQ(ParseServerOptions({"--tunnel-key", "s\xE4l"}).tunnelKey, "s\xE4l");
+  EXPECT_THROW(ParseServerOptions({"--tunnel-key"}), std::invalid_argument);
 }
 
 // Echoes requests; counts real sessions.
