@@ -294,7 +294,7 @@ namespace {
 struct UnsealContext {
   TnxBlowfishRC4SecuredTransport* transport;
   TnxCipherPool* pool;
-  std::string key;
+  const std::string* key;  // Key() cannot change while the transport is started
   TnxReplyCallback callback;
   void* cookie;
   bool delivered = false;
@@ -314,7 +314,7 @@ void TnxBlowfishRC4SecuredTransport::Unseal(uint32_t /*messageId*/, uint32_t err
   OpenedEnvelope envelope;
   EnvelopeCheck check;
   {
-    TnxCipherPool::Lease cipher = c->pool->Take(c->key);
+    TnxCipherPool::Lease cipher = c->pool->Take(*c->key);
     check = OpenEnvelope(*cipher, std::string_view(data ? data : "", data ? length : 0), buffer,
                          envelope);
   }
@@ -331,7 +331,7 @@ void TnxBlowfishRC4SecuredTransport::Unseal(uint32_t /*messageId*/, uint32_t err
 void TnxBlowfishRC4SecuredTransport::SealedRequest(uint32_t tunnelSessionId, uint32_t messageId,
                                                    std::string_view payload, uint32_t timeout,
                                                    TnxReplyCallback callback, void* cookie) {
-  UnsealContext context{this, &pool_, Key(), callback, cookie};
+  UnsealContext context{this, &pool_, &Key(), callback, cookie};
   try {
     const Bytes envelope = Seal(messageId, timeout, payload);
     Transport()->Request(0, tunnelSessionId, kTunnelRequestId, envelope.data(),

@@ -116,6 +116,7 @@ TEST(SecuredTransport, SessionsTravelSealedThroughTunnelSessions) {
   EXPECT_EQ(coded.error, 8706u);
   EXPECT_EQ(coded.messageId, 2u);
   EXPECT_EQ(coded.data, "tietue");
+  EXPECT_EQ(t.inner->Calls("request").back().data.find("tietue"), std::string::npos);
   std::string big(100000, 'x');
   EXPECT_EQ(t.Send(a, 3, big).data, big);
 
