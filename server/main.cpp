@@ -6,6 +6,7 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/runtime_dir.h"
@@ -14,6 +15,7 @@
 #include "server/engine/table_csv.h"
 #include "server/server_options.h"
 #include "server/tcp_server.h"
+#include "server/tunnel_dispatcher.h"
 
 using namespace vantera;
 
@@ -46,6 +48,8 @@ int main(int argc, char** argv) {
     AccountStore accounts =
         options.usersFile.empty() ? AccountStore() : AccountStore::FromFile(options.usersFile);
     std::unique_ptr<RequestDispatcher> dispatcher = MakeRequestDispatcher(options, log);
+    if (options.tunnel)
+      dispatcher = WrapWithTunnel(std::move(dispatcher), accounts, options.tunnelKey, log);
     TransportRegistry registry;
     LoginChecker login;
     ServerContext context{registry, *dispatcher, accounts, login, log};

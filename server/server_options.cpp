@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "core/win1252.h"
+
 namespace vantera {
 
 namespace {
@@ -70,6 +72,11 @@ ServerOptions ParseServerOptions(const std::vector<std::string>& args) {
       o.maxConnections = static_cast<size_t>(ParseNumber(a, value(), 100000));
     } else if (a == "--no-discovery") {
       o.discovery = false;
+    } else if (a == "--tunnel-key") {
+      // The workstation holds its key in Windows-1252; a UTF-8 command line is converted.
+      const std::string& v = value();
+      o.tunnel = true;
+      o.tunnelKey = IsValidUtf8(v) ? Utf8ToWin1252(v) : v;
     } else if (a == "--trace") {
       o.trace = true;
     } else {
@@ -107,6 +114,7 @@ std::string ServerUsage() {
          "                           milliseconds (default 30000)\n"
          "  --max-connections N      refuse connections beyond N open ones (default 1000)\n"
          "  --no-discovery           do not answer discovery queries\n"
+         "  --tunnel-key TEXT        serve the encrypted tunnel with this key (may be empty)\n"
          "  --trace                  log every frame and connection\n"
          "  --help                   show this text\n"
          "\n"
