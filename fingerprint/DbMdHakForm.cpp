@@ -47,6 +47,7 @@ QTableView* MakeGrid(QWidget* parent, const char* name) {
   grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
   grid->verticalHeader()->setVisible(false);
   grid->verticalHeader()->setDefaultSectionSize(20);
+  grid->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
   grid->horizontalHeader()->setStretchLastSection(true);
   grid->setTabKeyNavigation(false);
   return grid;
