@@ -270,8 +270,17 @@ TEST_F(SearchDialog, TypingMAnarrowsTheNamesToTheMARange) {
     after_ma = Column(form.MasterModel(), 1);
     form.DBGMaster->setCurrentIndex(form.MasterModel().index(1, 0));
     cards = Column(form.DetailModel(), 0);
-    // No name starts with MAX: empty grids, and Enter chooses nothing.
-    Type(form.EdtHaku, "x");
+    // MA Eino has no card: no details, and Enter on it chooses nothing.
+    form.DBGMaster->setCurrentIndex(form.MasterModel().index(0, 0));
+    EXPECT_EQ(form.DetailModel().rowCount(), 0);
+    Key(form.DBGDetail, Qt::Key_Return);
+    EXPECT_FALSE(form.isVisible());
+  });
+  EXPECT_FALSE(chosen);
+  EXPECT_EQ(haku.Value, "");
+  // No name starts with MAX: empty grids, and Enter chooses nothing.
+  chosen = Run([&](TFDBHaku& form) {
+    Type(form.EdtHaku, "max");
     EXPECT_EQ(form.MasterModel().rowCount(), 0);
     EXPECT_EQ(form.DetailModel().rowCount(), 0);
     Key(form.DBGMaster, Qt::Key_Return);
