@@ -6,11 +6,11 @@
 #include <QLineEdit>
 #include <QTableView>
 
+#include <QApplication>
 #include "dbclient/nxDbEngine.h"
 #include "fingerprint/DbMdHak.h"
 #include "fingerprint/DbMdHakForm.h"
 #include "fingerprint/cursor_grid_model.h"
-#include "tests/fingerprint/qt_app.h"
 #include "tests/server/engine_test_support.h"
 #include "tests/server/server_process.h"
 
@@ -23,7 +23,6 @@ void Key(QWidget* target, int key, const QString& text = {}) {
 }
 
 TEST(CardSearchOverTcp, NarrowsByNameAndReturnsTheChosenCard) {
-  TestApp();
   testing::TempFolder folder;
   testing::ServerProcess server({"--data", folder.Sub("data"), "--no-discovery", "--demo-data"});
   TnxDbEng eng;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -19,7 +20,6 @@
 #include "fingerprint/cursor_grid_model.h"
 #include "server/engine/demo_data.h"
 #include "tests/dbclient/engine_transport.h"
-#include "tests/fingerprint/qt_app.h"
 #include "tests/server/engine_test_support.h"
 
 namespace vantera {
@@ -61,7 +61,6 @@ std::vector<std::string> Column(CursorGridModel& model, int column) {
 
 class SearchDialog : public ::testing::Test {
  protected:
-  QApplication& app = TestApp();
   TempFolder folder;
   FolderReport prepared = PrepareDataFolder(folder.path(), nxtShortString);
   int demo_customers = FillDemoData(folder.path());
