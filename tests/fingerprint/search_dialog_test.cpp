@@ -343,6 +343,14 @@ TEST_F(SearchDialog, OrderRadioGroupItemsAndTheRememberedOrder) {
     ASSERT_EQ(buttons.size(), 2);
     EXPECT_EQ(buttons[0]->text().toStdString(), "N&umero");
     EXPECT_EQ(buttons[1]->text().toStdString(), "&Nimi");
+    // While a dialog is being set up (not ready) a click changes neither order nor text.
+    form.EdtHaku->setText(QStringLiteral("x"));
+    TFDBHaku::SetReady(false);
+    buttons[1]->click();
+    TFDBHaku::SetReady(true);
+    EXPECT_EQ(form.EdtHaku->text().toStdString(), "x");
+    buttons[0]->click();
+    EXPECT_TRUE(form.EdtHaku->text().isEmpty());
     // The second choice has no index line: the order stays and the field empties.
     form.EdtHaku->setText(QStringLiteral("x"));
     buttons[1]->click();
