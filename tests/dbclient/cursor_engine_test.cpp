@@ -80,9 +80,7 @@ TEST_P(CursorOnEngine, IndexOrderRangesAndKeyLookup) {
   sormi->SetRangeBounds({std::string("K9")}, {std::string("K9")});
   EXPECT_TRUE(sormi->Eof());
   sormi->SetRangeBounds({std::string("K2\0", 3)}, {std::string("K2\xFF")});
-  std::vector<std::string> prefixed = Walk(*sormi, "Maara");
-  EXPECT_NE(std::find(prefixed.begin(), prefixed.end(), "5"), prefixed.end());
-  EXPECT_EQ(std::find(prefixed.begin(), prefixed.end(), "4"), prefixed.end());
+  EXPECT_EQ(Walk(*sormi, "Maara"), (std::vector<std::string>{"1", "3", "5"}));
   sormi->DropKeyRange();
   sormi->First();
   EXPECT_EQ(Walk(*sormi, "Maara").size(), 5u);

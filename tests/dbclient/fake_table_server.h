@@ -23,6 +23,9 @@ class FakeTableServer {
       : transport_(transport), dict_(std::move(dictionary)) {
     transport_.handler = [this](const RecordedRequest& r) { return Dispatch(r); };
   }
+  ~FakeTableServer() { transport_.handler = nullptr; }
+  FakeTableServer(const FakeTableServer&) = delete;
+  FakeTableServer& operator=(const FakeTableServer&) = delete;
 
   std::vector<Bytes> rows;
   std::map<int64_t, Bytes> blobs;

@@ -30,9 +30,14 @@ struct CursorFixture : ::testing::Test {
     Serve(AssormiDictionary(nxtShortString));
     table = MakeTable("TblAsSormi", "ASSORMI");
   }
-  void TearDown() override { table.reset(); }
+  void TearDown() override {
+    table.reset();
+    session.Close();  // the database first, while the fake server still answers
+    server.reset();
+  }
 
   void Serve(TnxDataDictionary dict) {
+    server.reset();
     server = std::make_unique<FakeTableServer>(transport, std::move(dict));
   }
   std::unique_ptr<TnxTable> MakeTable(const char* name, const char* table_name) {
