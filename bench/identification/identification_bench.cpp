@@ -1,0 +1,225 @@
+// One identification pass against kantadb-server over loopback TCP, in the worst case: the
+// waiting cards hold 600 stored templates in all and none matches, so the pass reads and
+// compares every one. Beside it, in the same run, the cursor walk of the same records
+// (the same ranges, reads and blob copies, without comparing) and the comparisons alone.
+//
+//   build/bench/identification/identification_bench --benchmark_min_time=2
+//
+// The pass should stay within 1.3 times the walk plus the comparisons.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "dbconn/nxtwWinsockTransport.h"
+#include "fingerprint/enrolment_merge.h"
+#include "fingerprint/identification.h"
+#include "fingerprint/simulated_finger.h"
+#include "fingerprint/store.h"
+
+namespace vantera {
+namespace {
+
+constexpr int kCards = 6;
+constexpr int kPerCard = 100;  // 600 templates in all
+
+// kantadb-server with a private data folder, stopped with SIGTERM at the end of the run.
+class ServerChild {
+ public:
+  ServerChild() {
+    char templ[] = "/tmp/vantera-ident-bench-XXXXXX";
+    if (!mkdtemp(templ))
+      throw std::runtime_error("mkdtemp");
+    dir_ = templ;
+    std::string data = dir_ + "/data";
+    std::string runtime = dir_ + "/run";
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0)
+      throw std::runtime_error("pipe");
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      int null = ::open("/dev/null", O_WRONLY);
+      dup2(null, 2);
+      execl(KANTADB_SERVER_PATH, KANTADB_SERVER_PATH, "--listen", "127.0.0.1:0", "--no-discovery",
+            "--data", data.c_str(), "--runtime-dir", runtime.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    ::close(out[1]);
+    std::string line;
+    char c;
+    while (line.size() < 200 && ::read(out[0], &c, 1) == 1 && c != '\n')
+      line.push_back(c);
+    ::close(out[0]);
+    size_t colon = line.rfind(':');
+    if (colon == std::string::npos)
+      throw std::runtime_error("kantadb-server did not start");
+    port_ = static_cast<uint16_t>(std::atoi(line.c_str() + colon + 1));
+  }
+  ~ServerChild() {
+    ::kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  uint16_t Port() const { return port_; }
+
+ private:
+  pid_t pid_ = -1;
+  uint16_t port_ = 0;
+  std::string dir_;
+};
+
+class NullView : public WorkflowView {
+ public:
+  void SetText(std::string_view, const std::string&) override {}
+  std::string Text(std::string_view) const override { return {}; }
+  void SetEnabled(std::string_view, bool) override {}
+  void AddLine(std::string_view, const std::string&) override {}
+  void ClearLines(std::string_view) override {}
+  void StartControl(std::string_view) override {}
+  void StopControl(std::string_view) override {}
+  void WriteLog(const std::string& text, bool always) override {
+    if (always)
+      last_summary = text;
+  }
+  std::string last_summary;
+};
+
+IFPTemplate Enrolled(const std::string& finger, uint64_t seed) {
+  FingerRandom rng(seed);
+  std::vector<Minutiae> placements;
+  for (int i = 0; i < 4; ++i)
+    placements.push_back(PlaceFinger(PatternOfFinger(finger), rng));
+  TemplateData d;
+  d.instance_id = seed;
+  d.kind = TemplateKind::kEnrolment;
+  d.placements = 4;
+  d.minutiae = CombinePlacements(placements);
+  return IFPTemplate(d);
+}
+
+std::string CardKey(int card) {
+  return "BENCH" + std::to_string(100 + card);
+}
+
+struct Setup {
+  ServerChild server;
+  TnxWinsockTransport transport{"nxWinsockTransport"};
+  TnxRemoteServerEngine engine{"nxRemoteServerEngine"};
+  TnxSession session{"nxSession"};
+  TnxDatabase database{"nxDatabase"};
+  FingerprintStore store;
+  CardMessageTable messages;
+  NullView view;
+  std::vector<Bytes> stored;  // the 600 templates, for the comparisons alone
+  IFPTemplate captured;
+
+  Setup() {
+    transport.SetServerNameRuntime("127.0.0.1");
+    transport.SetPort(server.Port());
+    engine.SetTransport(&transport);
+    session.SetServerEngine(&engine);
+    database.SetSession(&session);
+    database.SetAliasName("Tarvola");
+    store.SetDatabase(&database);
+    TnxTable t("BenchAsSormi");
+    t.SetDatabase(&database);
+    t.SetTableName("ASSORMI");
+    t.Open();
+    for (int card = 0; card < kCards; ++card) {
+      for (int i = 0; i < kPerCard; ++i) {
+        int customer = 1000 + card * kPerCard + i;
+        Bytes templ =
+            Enrolled(std::to_string(customer) + "/etusormi", static_cast<uint64_t>(customer))
+                .ExportBytes();
+        stored.push_back(templ);
+        t.Append();
+        t.FieldByName("AsNo").SetAsString(StoredAsNo(std::to_string(customer)));
+        t.FieldByName("KorttiLyh").SetAsString(CardKey(card));
+        t.FieldByName("Maara").SetAsInteger(1);
+        TMemoryStream s(templ);
+        t.FieldByName("Jalki").LoadFromStream(s);
+        t.Post();
+      }
+    }
+    t.Close();
+    messages.Open();
+    for (int card = 0; card < kCards; ++card) {
+      CardMessage m;
+      m.KorttiLyh = CardKey(card);
+      m.Tyyppi = "Crd";
+      messages.Store(m);
+    }
+    FingerRandom rng(99);
+    TemplateData d;
+    d.instance_id = 99;
+    d.minutiae = PlaceFinger(PatternOfFinger("stranger/peukalo"), rng);
+    captured = IFPTemplate(d);
+  }
+};
+
+Setup& Shared() {
+  static Setup setup;
+  return setup;
+}
+
+void BM_IdentificationPass(benchmark::State& state) {
+  Setup& s = Shared();
+  Identification ident(
+      s.view, s.store, s.messages, [](const std::string&) {}, [] { return std::string("B"); });
+  for (auto _ : state) {
+    ident.FPGetTemplateXDone(s.captured);
+    if (ident.LastResult().comparisons != kCards * kPerCard || ident.LastResult().matched)
+      state.SkipWithError(("unexpected pass: " + s.view.last_summary).c_str());
+  }
+  state.SetItemsProcessed(state.iterations() * kCards * kPerCard);
+}
+BENCHMARK(BM_IdentificationPass)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// The same ranges and reads through the store, without comparing.
+void BM_CursorWalk(benchmark::State& state) {
+  Setup& s = Shared();
+  for (auto _ : state) {
+    int records = 0;
+    s.store.OpenForIdentification();
+    for (const std::string& key : s.messages.Keys()) {
+      CardFingerprints card(s.store.TblAsSormi, key);
+      for (; !card.AtEnd(); card.Next()) {
+        benchmark::DoNotOptimize(card.Read());
+        ++records;
+      }
+      card.Cancel();
+    }
+    s.store.CloseFingerprints();
+    if (records != kCards * kPerCard)
+      state.SkipWithError("wrong record count");
+  }
+  state.SetItemsProcessed(state.iterations() * kCards * kPerCard);
+}
+BENCHMARK(BM_CursorWalk)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// The 600 imports and comparisons of a pass without the database.
+void BM_ComparisonsOfAPass(benchmark::State& state) {
+  Setup& s = Shared();
+  CoFPVerify verify = CoFPVerify::Create();
+  for (auto _ : state) {
+    for (const Bytes& b : s.stored) {
+      IFPTemplate t = CoFPTemplate::Create();
+      t.ImportBytes(b);
+      benchmark::DoNotOptimize(verify.CompareTemplates(t, s.captured).verified);
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(s.stored.size()));
+}
+BENCHMARK(BM_ComparisonsOfAPass)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace vantera
