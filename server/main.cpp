@@ -11,6 +11,7 @@
 #include "core/runtime_dir.h"
 #include "server/account_store.h"
 #include "server/dispatcher_factory.h"
+#include "server/local_transports.h"
 #include "server/server_options.h"
 #include "server/tcp_server.h"
 
@@ -63,10 +64,14 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     log.Line("server \"" + options.name + "\" listening on " + options.host + ":" +
              std::to_string(server.Port()));
+    LocalTransports local(context, options, server.Port());
+    if (options.localTransports)
+      local.Start();
 
     int signal = 0;
     sigwait(&stopSignals, &signal);
     log.Line(std::string("stopping on ") + (signal == SIGTERM ? "SIGTERM" : "SIGINT"));
+    local.Stop();
     server.Stop();
     log.Line("stopped");
   } catch (const std::exception& e) {

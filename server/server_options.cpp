@@ -57,6 +57,8 @@ ServerOptions ParseServerOptions(const std::vector<std::string>& args) {
       o.maxConnections = static_cast<size_t>(ParseNumber(a, value(), 100000));
     } else if (a == "--no-discovery") {
       o.discovery = false;
+    } else if (a == "--no-local") {
+      o.localTransports = false;
     } else if (a == "--trace") {
       o.trace = true;
     } else {
@@ -88,6 +90,7 @@ std::string ServerUsage() {
          "                           milliseconds (default 30000)\n"
          "  --max-connections N      refuse connections beyond N open ones (default 1000)\n"
          "  --no-discovery           do not answer discovery queries\n"
+         "  --no-local               serve neither the local pipe nor the local registry\n"
          "  --trace                  log every frame and connection\n"
          "  --help                   show this text\n"
          "\n"
