@@ -60,13 +60,14 @@ int main(int argc, char** argv) {
     tcp.maxConnections = options.maxConnections;
     TcpServer server(context, tcp);
     server.Start();
+    // The local transports are ready before the server reports itself ready.
+    LocalTransports local(context, options, server.Port());
+    if (options.localTransports)
+      local.Start();
     std::printf("listening on %s:%u\n", options.host.c_str(), server.Port());
     std::fflush(stdout);
     log.Line("server \"" + options.name + "\" listening on " + options.host + ":" +
              std::to_string(server.Port()));
-    LocalTransports local(context, options, server.Port());
-    if (options.localTransports)
-      local.Start();
 
     int signal = 0;
     sigwait(&stopSignals, &signal);
