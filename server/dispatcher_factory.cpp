@@ -1,11 +1,12 @@
 #include "server/dispatcher_factory.h"
 
+#include "server/engine_dispatcher.h"
+
 namespace vantera {
 
-std::unique_ptr<RequestDispatcher> MakeRequestDispatcher(const ServerOptions& /*options*/,
+std::unique_ptr<RequestDispatcher> MakeRequestDispatcher(const ServerOptions& options,
                                                          ServerLog& log) {
-  log.Line("no database engine installed: every request is answered with 12289");
-  return std::make_unique<UnsupportedDispatcher>();
+  return MakeEngineDispatcher(options, log);
 }
 
 }  // namespace vantera

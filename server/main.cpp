@@ -11,6 +11,7 @@
 #include "core/runtime_dir.h"
 #include "server/account_store.h"
 #include "server/dispatcher_factory.h"
+#include "server/engine/table_csv.h"
 #include "server/local_transports.h"
 #include "server/server_options.h"
 #include "server/tcp_server.h"
@@ -18,6 +19,8 @@
 using namespace vantera;
 
 int main(int argc, char** argv) {
+  if (argc > 1 && (std::string(argv[1]) == "import" || std::string(argv[1]) == "export"))
+    return RunDataCommand(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
   ServerOptions options;
   try {
     options = ParseServerOptions(std::vector<std::string>(argv + 1, argv + argc));

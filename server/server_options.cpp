@@ -37,6 +37,19 @@ ServerOptions ParseServerOptions(const std::vector<std::string>& args) {
       o.port = static_cast<uint16_t>(ParseNumber("--listen", v.substr(colon + 1), 65534));
     } else if (a == "--data") {
       o.dataDir = value();
+    } else if (a == "--alias") {
+      const std::string& v = value();
+      if (v.find('=') == std::string::npos || v.front() == '=' || v.back() == '=')
+        throw std::invalid_argument("--alias: expected NAME=DIR, got " + v);
+      o.aliases.push_back(v);
+    } else if (a == "--string-type") {
+      o.stringType = value();
+      if (o.stringType != "short" && o.stringType != "null")
+        throw std::invalid_argument("--string-type: short or null, got " + o.stringType);
+    } else if (a == "--demo-data") {
+      o.demoData = true;
+    } else if (a == "--max-blob") {
+      o.maxBlobSize = ParseNumber(a, value(), 1u << 30);
     } else if (a == "--name") {
       o.name = value();
       if (o.name.empty() || o.name.size() > 200)
@@ -76,7 +89,13 @@ std::string ServerUsage() {
          "                           127.0.0.1:16000; port 0 picks a free one). Discovery\n"
          "                           queries are answered on UDP port PORT, answers go to\n"
          "                           PORT + 1 of the asker.\n"
-         "  --data DIR               folder of the database files\n"
+         "  --data DIR               data folder of the alias \"Tarvola\" (the workstation's\n"
+         "                           default); created when missing\n"
+         "  --alias NAME=DIR         a further alias and its data folder (repeatable)\n"
+         "  --string-type short|null text field type of the tables a new data folder gets\n"
+         "                           (default short)\n"
+         "  --demo-data              fill new data folders with sample customers and cards\n"
+         "  --max-blob BYTES         largest blob a client may write (default 67108864)\n"
          "  --name NAME              server name given in discovery answers (default KantaDB)\n"
          "  --users FILE             accounts, one \"name:password\" per line; without it\n"
          "                           only the empty user name with the empty password logs in\n"
@@ -96,7 +115,10 @@ std::string ServerUsage() {
          "\n"
          "Prints \"listening on HOST:PORT\" on standard output when ready; logs on standard\n"
          "error. SIGTERM or SIGINT stops it; exit code 0 after a clean stop, 1 when it\n"
-         "could not start, 2 for a wrong command line.\n";
+         "could not start, 2 for a wrong command line.\n"
+         "\n"
+         "  kantadb-server import TABLE FILE.csv --data DIR   add the rows of a CSV file\n"
+         "  kantadb-server export TABLE --data DIR            write a table as CSV to stdout\n";
 }
 
 }  // namespace vantera

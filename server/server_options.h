@@ -10,7 +10,11 @@ namespace vantera {
 struct ServerOptions {
   std::string host = "127.0.0.1";
   uint16_t port = 16000;
-  std::string dataDir;  // where the database engine keeps its files
+  std::string dataDir;               // where the database engine keeps its files
+  std::vector<std::string> aliases;  // further aliases, "NAME=DIR" each
+  std::string stringType = "short";  // text fields of new workstation tables: short or null
+  bool demoData = false;             // fill new data folders with sample customers and cards
+  uint64_t maxBlobSize = 64u << 20;
   std::string name = "KantaDB";
   std::string usersFile;
   std::string runtimeDir;

@@ -1,0 +1,32 @@
+// The connection module as the main window's database part: CreateDbEngine makes nxDbEng,
+// the settings go into its connection values, OpenConnection wires the chain,
+// OpenSession opens nxSession (a refused login or an unreachable server raises the
+// database error that the start-up error box shows), CloseConnection and ReleaseDbEngine
+// take it down at exit.
+#pragma once
+
+#include <memory>
+
+#include "app/workstation_parts.h"
+#include "dbclient/nxDbEngine.h"
+
+namespace vantera {
+
+class TnxDbEngModule : public DatabaseModule {
+ public:
+  void CreateDbEngine() override;
+  void StoreConnectionValues(const DbConnectionValues& values) override;
+  void OpenConnection(uint32_t kind, const std::string& alias) override;
+  void OpenSession() override;
+  void CloseConnection(int32_t kind) override;
+  void ReleaseDbEngine() override;
+
+  // nxDbEng while it exists (the tables of the workflows use its nxDatabase).
+  TnxDbEng* DbEng() const { return eng_.get(); }
+
+ private:
+  TnxDbEng& Eng();
+  std::unique_ptr<TnxDbEng> eng_;
+};
+
+}  // namespace vantera

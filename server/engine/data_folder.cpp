@@ -1,0 +1,39 @@
+#include "server/engine/data_folder.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "dbclient/workstation_tables.h"
+#include "dbconn/nxllException.h"
+#include "server/engine/schema_from_dictionary.h"
+#include "server/engine/sqlite_store.h"
+
+namespace vantera {
+
+FolderReport PrepareDataFolder(const std::string& folder, TnxFieldType string_type,
+                               bool remove_orphans) {
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+    throw EnxBaseException(10018);  // The alias references a directory that does not exist.
+  FolderReport report;
+  SqliteStore store(folder, false);
+  if (store.TableNames().empty()) {
+    SqliteStore::Write write(store);
+    for (const std::string& name : WorkstationTableNames()) {
+      TnxDataDictionary dict;
+      WorkstationTableDictionary(name, string_type, &dict);
+      TableSchema schema = SchemaFromDictionary(dict);
+      std::vector<bool> unique;
+      for (const IndexLayout& index : schema.indexes)
+        unique.push_back(index.unique && !index.ref_key);
+      store.CreateTable(name, dict.ToBytes(), unique);
+    }
+    write.Commit();
+    report.created_tables = true;
+  }
+  if (remove_orphans)
+    report.orphan_blobs_removed = store.DeleteOrphanBlobs();
+  return report;
+}
+
+}  // namespace vantera

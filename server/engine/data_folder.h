@@ -1,0 +1,22 @@
+// Preparing a data folder for serving: the workstation's three tables in a new folder and
+// the removal of blobs that no record refers to (left by clients that never posted).
+#pragma once
+
+#include <string>
+
+#include "dbclient/nxsdFieldTypes.h"
+
+namespace vantera {
+
+struct FolderReport {
+  bool created_tables = false;
+  long long orphan_blobs_removed = 0;
+};
+
+// Creates the folder when missing and the workstation's tables when it has no tables.
+// With `remove_orphans` also deletes blobs that no record refers to: only for a folder that
+// no other process serves at the time (server start).
+FolderReport PrepareDataFolder(const std::string& folder, TnxFieldType string_type,
+                               bool remove_orphans = true);
+
+}  // namespace vantera

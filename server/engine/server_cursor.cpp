@@ -1,0 +1,554 @@
+#include "server/engine/server_cursor.h"
+
+#include <algorithm>
+
+#include "dbconn/nxllException.h"
+
+namespace vantera {
+
+namespace {
+
+constexpr uint8_t kLockForEdit = 2;
+constexpr size_t kMinBookmarkSize = 16;
+constexpr size_t kMaxBookmarkSize = 4096;
+
+[[noreturn]] void Throw(uint32_t code) {
+  throw EnxBaseException(code);
+}
+
+void SetNull(Bytes* image, const TableSchema& schema, size_t field, bool null) {
+  size_t byte = static_cast<size_t>(schema.null_offset) + (field / 32) * 4 + (field % 32) / 8;
+  auto mask = static_cast<unsigned char>(1u << (field % 8));
+  auto c = static_cast<unsigned char>((*image)[byte]);
+  (*image)[byte] = static_cast<char>(null ? (c | mask) : (c & ~mask));
+}
+
+uint32_t GetU32(std::string_view image, const FieldLayout& f) {
+  return DecodeFixed32(image.data() + f.offset);
+}
+
+void PutU32(Bytes* image, const FieldLayout& f, uint32_t v) {
+  EncodeFixed32(image->data() + f.offset, v);
+}
+
+// Orders (key, row) places.
+int ComparePlaces(std::string_view ka, int64_t ra, std::string_view kb, int64_t rb) {
+  int c = ka.compare(kb);
+  if (c != 0)
+    return c < 0 ? -1 : 1;
+  return ra < rb ? -1 : (ra > rb ? 1 : 0);
+}
+
+KeyBound Higher(const KeyBound& a, const KeyBound& b) {
+  if (!a.present)
+    return b;
+  if (!b.present)
+    return a;
+  return a.key >= b.key ? a : b;
+}
+
+KeyBound Lower(const KeyBound& a, const KeyBound& b) {
+  if (!a.present)
+    return b;
+  if (!b.present)
+    return a;
+  return a.key <= b.key ? a : b;
+}
+
+}  // namespace
+
+ServerCursor::ServerCursor(uint32_t id, ServerDatabase& database,
+                           std::shared_ptr<const TableDef> table, bool read_only, bool exclusive,
+                           int32_t timeout)
+    : id_(id),
+      database_(database),
+      table_(std::move(table)),
+      read_only_(read_only || database.store().read_only()),
+      exclusive_(exclusive),
+      timeout_(timeout),
+      index_(table_->schema.default_index) {
+  folder().OpenTable(table_->id, exclusive_);
+}
+
+ServerCursor::ServerCursor(uint32_t id, const ServerCursor& other, bool read_only)
+    : id_(id),
+      database_(other.database_),
+      table_(other.table_),
+      read_only_(read_only || other.read_only_),
+      exclusive_(false),
+      timeout_(other.timeout_),
+      index_(other.index_),
+      where_(other.where_),
+      place_(other.place_),
+      range_empty_(other.range_empty_),
+      lower_(other.lower_),
+      upper_(other.upper_) {
+  folder().OpenTable(table_->id, false);
+}
+
+ServerCursor::~ServerCursor() {
+  folder().UnlockCursor(id_);
+  folder().CloseTable(table_->id, exclusive_);
+}
+
+const IndexLayout& ServerCursor::CurrentIndex() const {
+  if (index_ < 0 || static_cast<size_t>(index_) >= schema().indexes.size())
+    Throw(10764);  // No associated index.
+  return schema().indexes[static_cast<size_t>(index_)];
+}
+
+// ---- Position ----
+
+void ServerCursor::SetToBegin() {
+  where_ = Where::kBegin;
+}
+
+void ServerCursor::SetToEnd() {
+  where_ = Where::kEnd;
+}
+
+void ServerCursor::SetToCursor(const ServerCursor& other) {
+  if (other.table_->id != table_->id || &other.database_ != &database_)
+    Throw(10020);  // Cannot set cursor of one table to another.
+  if (other.where_ != Where::kOn) {
+    where_ = other.where_;
+    return;
+  }
+  if (other.index_ == index_) {
+    place_ = other.place_;
+  } else {
+    CurrentIndex();
+    auto key = store().RowKey(table_->id, index_, other.place_.row);
+    if (!key)
+      Throw(8708);  // Record/Key deleted.
+    place_ = {*key, other.place_.row};
+  }
+  where_ = Where::kOn;
+}
+
+// A bookmark: the row number (8 bytes), the table id (8 bytes), zeros to the size asked.
+Bytes ServerCursor::GetBookmark(int32_t size) const {
+  if (size < 0 || static_cast<size_t>(size) < kMinBookmarkSize ||
+      static_cast<size_t>(size) > kMaxBookmarkSize)
+    Throw(9986);  // Invalid parameter.
+  if (where_ != Where::kOn)
+    Throw(8709);  // No current record.
+  Bytes b;
+  PutFixed64(&b, static_cast<uint64_t>(place_.row));
+  PutFixed64(&b, static_cast<uint64_t>(table_->id));
+  b.resize(static_cast<size_t>(size), '\0');
+  return b;
+}
+
+int64_t ServerCursor::BookmarkRow(std::string_view bookmark) const {
+  if (bookmark.size() < kMinBookmarkSize)
+    Throw(9986);
+  if (static_cast<int64_t>(DecodeFixed64(bookmark.data() + 8)) != table_->id)
+    Throw(10021);  // Bookmarks do not match table.
+  return static_cast<int64_t>(DecodeFixed64(bookmark.data()));
+}
+
+void ServerCursor::SetToBookmark(std::string_view bookmark) {
+  int64_t row = BookmarkRow(bookmark);
+  CurrentIndex();
+  auto key = store().RowKey(table_->id, index_, row);
+  if (!key)
+    Throw(8708);
+  place_ = {*key, row};
+  where_ = Where::kOn;
+}
+
+int8_t ServerCursor::CompareBookmarks(std::string_view a, std::string_view b) const {
+  int64_t ra = BookmarkRow(a);
+  int64_t rb = BookmarkRow(b);
+  CurrentIndex();
+  auto ka = store().RowKey(table_->id, index_, ra);
+  auto kb = store().RowKey(table_->id, index_, rb);
+  if (!ka || !kb)
+    Throw(8708);
+  return static_cast<int8_t>(ComparePlaces(*ka, ra, *kb, rb));
+}
+
+int32_t ServerCursor::SwitchToIndex(std::string_view name, int32_t number, bool keep_position) {
+  int32_t target = number >= 0 ? number : schema().FindIndex(name);
+  if (target < 0 || static_cast<size_t>(target) >= schema().indexes.size())
+    Throw(9997);  // Index does not exist.
+  index_ = target;
+  lower_ = upper_ = KeyBound{};
+  range_empty_ = false;
+  if (!keep_position) {
+    where_ = Where::kBegin;
+    return target;
+  }
+  if (where_ == Where::kEnd)
+    Throw(8706);  // switched; the cursor stays after the last record
+  if (where_ == Where::kOn) {
+    auto key = store().RowKey(table_->id, index_, place_.row);
+    if (!key) {
+      where_ = Where::kBegin;
+      Throw(8708);
+    }
+    place_.key = *key;
+  }
+  return target;
+}
+
+// ---- Reading ----
+
+int64_t ServerCursor::CurrentRow() const {
+  if (where_ == Where::kBegin)
+    Throw(8705);  // At beginning of table.
+  if (where_ == Where::kEnd)
+    Throw(8706);  // At end of table.
+  return place_.row;
+}
+
+Bytes ServerCursor::Deliver(const FoundRecord& found, uint8_t lock_mode, bool want_image) {
+  place_ = {found.key, found.row};
+  where_ = Where::kOn;
+  if (lock_mode == kLockForEdit) {
+    CheckWritable();
+    folder().Lock(table_->id, found.row, {session(), id_});
+  }
+  return want_image ? found.image : Bytes();
+}
+
+Bytes ServerCursor::RecordGet(uint8_t lock_mode, bool want_image) {
+  int64_t row = CurrentRow();
+  auto image = store().ReadRow(table_->id, row);
+  if (!image)
+    Throw(8708);
+  if (lock_mode == kLockForEdit) {
+    CheckWritable();
+    folder().Lock(table_->id, row, {session(), id_});
+  }
+  return want_image ? *image : Bytes();
+}
+
+Bytes ServerCursor::Step(bool forward, uint8_t lock_mode, bool want_image) {
+  const uint32_t at_edge = forward ? 8706 : 8705;
+  if (forward && where_ == Where::kEnd)
+    Throw(at_edge);
+  if (!forward && where_ == Where::kBegin)
+    Throw(at_edge);
+  CurrentIndex();
+  std::optional<FoundRecord> found;
+  if (!range_empty_)
+    found = store().Step(table_->id, index_, lower_, upper_,
+                         where_ == Where::kOn ? &place_ : nullptr, forward);
+  if (!found) {
+    where_ = forward ? Where::kEnd : Where::kBegin;
+    Throw(at_edge);
+  }
+  return Deliver(*found, lock_mode, want_image);
+}
+
+Bytes ServerCursor::RecordGetNext(uint8_t lock_mode, bool want_image) {
+  return Step(true, lock_mode, want_image);
+}
+
+Bytes ServerCursor::RecordGetPrior(uint8_t lock_mode, bool want_image) {
+  return Step(false, lock_mode, want_image);
+}
+
+Bytes ServerCursor::RecordGetForKey(int32_t field_count, int32_t partial_length, bool first_call,
+                                    bool want_image, std::string_view key) {
+  CheckImage(key);
+  const IndexLayout& index = CurrentIndex();
+  Bytes prefix = KeyPrefix(schema(), index, key, field_count, partial_length);
+  KeyBound lo = Higher(lower_, KeyBound{true, prefix});
+  KeyBound hi = upper_;
+  if (auto next = PrefixSuccessor(prefix))
+    hi = Lower(hi, KeyBound{true, *next});
+  if (range_empty_ || (lo.present && hi.present && lo.key >= hi.key))
+    Throw(8710);  // Could not find record.
+  const IndexPlace* from = (!first_call && where_ == Where::kOn) ? &place_ : nullptr;
+  auto found = store().Step(table_->id, index_, lo, hi, from, true);
+  if (!found)
+    Throw(8710);
+  return Deliver(*found, 0, want_image);
+}
+
+// ---- Ranges ----
+
+void ServerCursor::SetRange(const RangeEndSpec& start, const RangeEndSpec& end) {
+  const IndexLayout& index = CurrentIndex();
+  KeyBound lo;
+  KeyBound hi;
+  bool empty = false;
+  if (!start.key.empty()) {
+    CheckImage(start.key);
+    Bytes p = KeyPrefix(schema(), index, start.key, start.field_count, start.partial_length);
+    if (start.inclusive) {
+      lo = {true, p};
+    } else if (auto next = PrefixSuccessor(p)) {
+      lo = {true, *next};
+    } else {
+      empty = true;
+    }
+  }
+  if (!end.key.empty()) {
+    CheckImage(end.key);
+    Bytes p = KeyPrefix(schema(), index, end.key, end.field_count, end.partial_length);
+    if (!end.inclusive) {
+      if (p.empty())
+        empty = true;
+      hi = {true, p};
+    } else if (auto next = PrefixSuccessor(p)) {
+      hi = {true, *next};
+    }
+  }
+  lower_ = lo;
+  upper_ = hi;
+  range_empty_ = empty || (lo.present && hi.present && lo.key >= hi.key);
+  where_ = Where::kBegin;
+}
+
+void ServerCursor::ResetRange() {
+  lower_ = upper_ = KeyBound{};
+  range_empty_ = false;
+}
+
+int64_t ServerCursor::RecordCount() {
+  if (index_ < 0)
+    return store().Count(table_->id, -1, {}, {});
+  if (range_empty_)
+    return 0;
+  return store().Count(table_->id, index_, lower_, upper_);
+}
+
+// ---- Writing ----
+
+void ServerCursor::CheckWritable() const {
+  if (database_.store().read_only())
+    Throw(10501);  // Database is read only.
+  if (read_only_)
+    Throw(10763);  // Table is read only.
+}
+
+void ServerCursor::CheckImage(std::string_view image) const {
+  if (image.size() != static_cast<size_t>(schema().record_length))
+    Throw(9986);
+}
+
+std::vector<int64_t> ServerCursor::BlobNumbers(std::string_view image) const {
+  std::vector<int64_t> blobs;
+  for (size_t f = 0; f < schema().fields.size(); ++f) {
+    if (!IsBlobType(schema().fields[f].type) || schema().IsNull(image, f))
+      continue;
+    auto n = static_cast<int64_t>(DecodeFixed64(image.data() + schema().fields[f].offset));
+    if (n != 0)
+      blobs.push_back(n);
+  }
+  return blobs;
+}
+
+std::vector<Bytes> ServerCursor::Keys(std::string_view image, int64_t row) const {
+  std::vector<Bytes> keys;
+  for (const IndexLayout& index : schema().indexes)
+    keys.push_back(RecordSortKey(schema(), index, image, row));
+  return keys;
+}
+
+namespace {
+void CheckRequired(const TableSchema& schema, std::string_view image) {
+  for (size_t f = 0; f < schema.fields.size(); ++f) {
+    const FieldLayout& field = schema.fields[f];
+    if (!field.required)
+      continue;
+    bool missing = schema.IsNull(image, f);
+    if (!missing && IsBlobType(field.type))
+      missing = DecodeFixed64(image.data() + field.offset) == 0;
+    if (missing)
+      Throw(9732);  // Field value required.
+  }
+}
+}  // namespace
+
+void ServerCursor::RecordInsert(int32_t lock_mode, std::string_view image) {
+  CheckWritable();
+  CheckImage(image);
+  Bytes rec(image);
+  SqliteStore::Write write(store());
+  for (size_t f = 0; f < schema().fields.size(); ++f) {
+    const FieldLayout& field = schema().fields[f];
+    if (field.type == nxtAutoInc && (schema().IsNull(rec, f) || GetU32(rec, field) == 0)) {
+      PutU32(&rec, field, static_cast<uint32_t>(store().AllocateAutoInc(table_->id)));
+      SetNull(&rec, schema(), f, false);
+    } else if (field.type == nxtRecRev) {
+      PutU32(&rec, field, 1);
+      SetNull(&rec, schema(), f, false);
+    }
+  }
+  CheckRequired(schema(), rec);
+  std::vector<int64_t> blobs = BlobNumbers(rec);
+  for (int64_t blob : blobs) {
+    auto owner = store().BlobOwner(table_->id, blob);
+    if (!owner || *owner != 0)
+      Throw(10030);  // Invalid BLOB handle in record buffer.
+  }
+  int64_t row = store().AllocateRow(table_->id);
+  std::vector<Bytes> keys = Keys(rec, row);
+  store().InsertRow(table_->id, row, rec, keys);
+  for (int64_t blob : blobs)
+    store().SetBlobOwner(table_->id, blob, row);
+  write.Commit();
+  if (index_ >= 0 && static_cast<size_t>(index_) < keys.size()) {
+    place_ = {keys[static_cast<size_t>(index_)], row};
+    where_ = Where::kOn;
+  }
+  if (lock_mode == kLockForEdit)
+    folder().Lock(table_->id, row, {session(), id_});
+}
+
+void ServerCursor::RecordModify(bool release_lock, std::string_view image) {
+  CheckWritable();
+  CheckImage(image);
+  int64_t row = CurrentRow();
+  auto old = store().ReadRow(table_->id, row);
+  if (!old)
+    Throw(8708);
+  folder().CheckEditable(table_->id, row, session());
+  Bytes rec(image);
+  for (size_t f = 0; f < schema().fields.size(); ++f) {
+    const FieldLayout& field = schema().fields[f];
+    if (field.type == nxtAutoInc) {
+      rec.replace(
+          static_cast<size_t>(field.offset), static_cast<size_t>(field.length),
+          old->substr(static_cast<size_t>(field.offset), static_cast<size_t>(field.length)));
+      SetNull(&rec, schema(), f, schema().IsNull(*old, f));
+    } else if (field.type == nxtRecRev) {
+      PutU32(&rec, field, GetU32(*old, field) + 1);
+      SetNull(&rec, schema(), f, false);
+    }
+  }
+  CheckRequired(schema(), rec);
+  SqliteStore::Write write(store());
+  std::vector<int64_t> blobs = BlobNumbers(rec);
+  for (int64_t blob : blobs) {
+    auto owner = store().BlobOwner(table_->id, blob);
+    if (!owner || (*owner != 0 && *owner != row))
+      Throw(10030);
+  }
+  std::vector<Bytes> keys = Keys(rec, row);
+  store().UpdateRow(table_->id, row, rec, keys);
+  for (int64_t blob : blobs)
+    store().SetBlobOwner(table_->id, blob, row);
+  store().DeleteBlobsOfRow(table_->id, row, blobs);
+  write.Commit();
+  if (index_ >= 0 && static_cast<size_t>(index_) < keys.size())
+    place_ = {keys[static_cast<size_t>(index_)], row};
+  if (release_lock)
+    folder().Unlock(table_->id, row, id_);
+}
+
+Bytes ServerCursor::RecordDelete(bool want_image) {
+  CheckWritable();
+  int64_t row = CurrentRow();
+  auto old = store().ReadRow(table_->id, row);
+  if (!old)
+    Throw(8708);
+  folder().CheckEditable(table_->id, row, session());
+  SqliteStore::Write write(store());
+  store().DeleteRow(table_->id, row);
+  store().DeleteBlobsOfRow(table_->id, row, {});
+  write.Commit();
+  folder().Forget(table_->id, row);
+  return want_image ? *old : Bytes();
+}
+
+void ServerCursor::RecordDeleteAll() {
+  CheckWritable();
+  SqliteStore::Write write(store());
+  store().DeleteAllRows(table_->id);
+  write.Commit();
+  where_ = Where::kBegin;
+}
+
+void ServerCursor::RecordRelLock(bool all_locks) {
+  if (all_locks)
+    folder().UnlockCursor(id_);
+  else if (where_ == Where::kOn)
+    folder().Unlock(table_->id, place_.row, id_);
+}
+
+bool ServerCursor::RecordIsLocked() {
+  int64_t row = CurrentRow();
+  return folder().LockedByOther(table_->id, row, session());
+}
+
+// ---- Blobs ----
+
+void ServerCursor::CheckBlobEditable(int64_t blob, int64_t* length) {
+  auto n = store().BlobLength(table_->id, blob);
+  if (!n)
+    Throw(9990);  // Invalid handle to the function.
+  auto owner = store().BlobOwner(table_->id, blob);
+  if (owner && *owner != 0)
+    folder().CheckEditable(table_->id, *owner, session());
+  *length = *n;
+}
+
+int64_t ServerCursor::BlobCreate() {
+  CheckWritable();
+  SqliteStore::Write write(store());
+  int64_t blob = store().CreateBlob(table_->id);
+  write.Commit();
+  return blob;
+}
+
+void ServerCursor::BlobRelease(int64_t blob) {
+  if (!store().BlobLength(table_->id, blob))
+    Throw(13058);  // BLOB has been modified.
+}
+
+Bytes ServerCursor::BlobRead(int64_t blob, int32_t offset, int32_t length, bool* at_end) {
+  if (offset < 0 || length < 0)
+    Throw(9986);
+  auto n = store().BlobLength(table_->id, blob);
+  if (!n)
+    Throw(9990);
+  if (offset >= *n)
+    Throw(9998);  // Invalid offset into the BLOB.
+  int64_t take = std::min<int64_t>(length, *n - offset);
+  *at_end = offset + static_cast<int64_t>(length) > *n;
+  return store().ReadBlob(table_->id, blob, offset, take);
+}
+
+void ServerCursor::BlobWrite(int64_t blob, int32_t offset, std::string_view data) {
+  CheckWritable();
+  if (offset < 0)
+    Throw(9998);
+  int64_t n = 0;
+  CheckBlobEditable(blob, &n);
+  if (offset > n)
+    Throw(9998);
+  if (static_cast<int64_t>(offset) + static_cast<int64_t>(data.size()) >
+      database_.options().max_blob_size)
+    Throw(15490);  // BLOB size exceeds maximum size.
+  SqliteStore::Write write(store());
+  store().WriteBlob(table_->id, blob, offset, data);
+  write.Commit();
+}
+
+void ServerCursor::BlobTruncate(int64_t blob, int32_t length) {
+  CheckWritable();
+  if (length < 0)
+    Throw(9998);
+  int64_t n = 0;
+  CheckBlobEditable(blob, &n);
+  if (length > n)
+    Throw(9998);
+  SqliteStore::Write write(store());
+  store().TruncateBlob(table_->id, blob, length);
+  write.Commit();
+}
+
+int32_t ServerCursor::BlobGetLength(int64_t blob) {
+  auto n = store().BlobLength(table_->id, blob);
+  if (!n)
+    Throw(9990);
+  return static_cast<int32_t>(std::min<int64_t>(*n, INT32_MAX));
+}
+
+}  // namespace vantera

@@ -1,0 +1,72 @@
+#include "server/engine/server_database.h"
+
+#include <algorithm>
+
+#include "dbconn/nxllException.h"
+#include "server/engine/schema_from_dictionary.h"
+
+namespace vantera {
+
+ServerDatabase::ServerDatabase(uint32_t id, uint32_t session, const std::string& folder,
+                               bool read_only, bool exclusive, int32_t timeout,
+                               FolderRegistry& registry, const EngineOptions& options,
+                               StoreFaults* faults)
+    : id_(id), session_(session), exclusive_(exclusive), timeout_(timeout), options_(options) {
+  auto state = registry.Acquire(folder);
+  state->OpenDatabase(exclusive);
+  try {
+    store_ = std::make_unique<SqliteStore>(folder, read_only, faults);
+  } catch (...) {
+    state->CloseDatabase(exclusive);
+    throw;
+  }
+  folder_ = std::move(state);
+  UseTimeout(timeout);
+}
+
+ServerDatabase::~ServerDatabase() {
+  store_.reset();  // ends any open transaction of the client (rolled back)
+  folder_->CloseDatabase(exclusive_);
+}
+
+void ServerDatabase::UseTimeout(int32_t milliseconds) {
+  store_->SetBusyTimeout(std::clamp(milliseconds, 0, options_.max_busy_wait_ms));
+}
+
+std::shared_ptr<const TableDef> ServerDatabase::Table(std::string_view name) {
+  auto stored = store_->FindTable(name);
+  if (!stored)
+    throw EnxBaseException(10024);  // Table does not exist.
+  auto it = tables_.find(stored->id);
+  if (it != tables_.end())
+    return it->second;
+  auto def = std::make_shared<TableDef>();
+  def->id = stored->id;
+  def->name = stored->name;
+  def->schema = SchemaFromDictionaryStream(stored->dictionary);
+  def->dictionary = std::move(stored->dictionary);
+  if (def->schema.indexes.size() != static_cast<size_t>(stored->index_count))
+    throw EnxBaseException(8962);  // the catalog and the dictionary disagree
+  tables_.emplace(def->id, def);
+  return def;
+}
+
+bool ServerDatabase::TableExists(std::string_view name) {
+  return store_->FindTable(name).has_value();
+}
+
+void ServerDatabase::CreateTable(std::string_view name, const Bytes& dictionary) {
+  if (name.empty() || name.size() > 255 || std::any_of(name.begin(), name.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || c == '/' || c == '\\';
+      }))
+    throw EnxBaseException(10039);  // Invalid table name.
+  TableSchema schema = SchemaFromDictionaryStream(dictionary);
+  std::vector<bool> unique;
+  for (const IndexLayout& index : schema.indexes)
+    unique.push_back(index.unique && !index.ref_key);
+  SqliteStore::Write write(*store_);
+  store_->CreateTable(name, dictionary, unique);
+  write.Commit();
+}
+
+}  // namespace vantera

@@ -1,0 +1,63 @@
+// A database object of a session: one connection to the data folder of an alias, the
+// client's transaction on it, and the table definitions read from its catalog.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "server/engine/engine_options.h"
+#include "server/engine/folder_state.h"
+#include "server/engine/sqlite_store.h"
+#include "server/engine/table_schema.h"
+
+namespace vantera {
+
+struct TableDef {
+  int64_t id = 0;
+  std::string name;
+  Bytes dictionary;  // the dictionary stream, as the table was created with
+  TableSchema schema;
+};
+
+class ServerDatabase {
+ public:
+  // Throws 10253 when exclusive use conflicts, and the store's errors.
+  ServerDatabase(uint32_t id, uint32_t session, const std::string& folder, bool read_only,
+                 bool exclusive, int32_t timeout, FolderRegistry& registry,
+                 const EngineOptions& options, StoreFaults* faults);
+  ~ServerDatabase();
+  ServerDatabase(const ServerDatabase&) = delete;
+  ServerDatabase& operator=(const ServerDatabase&) = delete;
+
+  uint32_t id() const { return id_; }
+  uint32_t session() const { return session_; }
+  SqliteStore& store() { return *store_; }
+  FolderState& folder() { return *folder_; }
+  const EngineOptions& options() const { return options_; }
+  int32_t timeout() const { return timeout_; }
+  void set_timeout(int32_t t) { timeout_ = t; }
+  // Makes SQLite wait at most this long for another writer.
+  void UseTimeout(int32_t milliseconds);
+
+  // The table of that name (any case); 10024 when there is none.
+  std::shared_ptr<const TableDef> Table(std::string_view name);
+  bool TableExists(std::string_view name);
+  // Checks the dictionary and creates the table; 13060 when it exists, 10039 for a bad
+  // name, dictionary errors with their own codes.
+  void CreateTable(std::string_view name, const Bytes& dictionary);
+
+ private:
+  uint32_t id_;
+  uint32_t session_;
+  bool exclusive_;
+  int32_t timeout_;
+  const EngineOptions& options_;
+  std::shared_ptr<FolderState> folder_;
+  std::unique_ptr<SqliteStore> store_;
+  std::map<int64_t, std::shared_ptr<const TableDef>> tables_;
+};
+
+}  // namespace vantera

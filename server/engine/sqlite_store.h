@@ -1,0 +1,174 @@
+// The server's storage: one SQLite database (WAL) per data folder.
+//
+// What is stored (file "kantadb.sqlite" in the folder):
+//   catalog(id, name, upper_name, dictionary, index_count, next_row, next_autoinc)
+//       one row per table; upper_name is the Windows-1252 upper case of the name, so table
+//       names are unique without regard to case; the dictionary stream is kept as sent.
+//   r<id>(row INTEGER PRIMARY KEY, image BLOB, k0 BLOB, k1 BLOB, ...)
+//       the table's records as record images; k<i> is the sort key of index i, made so
+//       that SQLite's byte order on it is the index's order (sort_key.h). Row numbers are
+//       handed out from catalog.next_row and never reused, so a stale bookmark never
+//       finds another record.
+//   blobs(id INTEGER PRIMARY KEY AUTOINCREMENT, table_id, owner_row, data BLOB)
+//       blob numbers are never reused either; owner_row is the record that refers to the
+//       blob (NULL while only the cursor that created it knows it).
+//
+// Invariants:
+//   1. Every change goes through Write(): outside a transaction of the caller each change
+//      is a transaction of its own (BEGIN IMMEDIATE .. COMMIT), inside one a savepoint,
+//      so a failed request leaves nothing behind.
+//   2. Every SQLite failure becomes EnxBaseException with a code of the error table.
+//   3. Before each writing statement the fault hook (if any) may make it fail: tests use
+//      it to simulate SQLITE_BUSY and failing disks.
+//
+// A store is one connection; it is used by one thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/coding.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace vantera {
+
+// Replaceable failure points for tests. BeforeWrite returns 0 to let a writing statement
+// run, or an SQLite result code that the statement is then taken to have returned.
+class StoreFaults {
+ public:
+  virtual ~StoreFaults() = default;
+  virtual int BeforeWrite() = 0;
+};
+
+struct StoredTable {
+  int64_t id = 0;
+  std::string name;
+  Bytes dictionary;
+  int index_count = 0;
+};
+
+// One end of a key range as a sort key: lower ends are inclusive, upper ends exclusive.
+struct KeyBound {
+  bool present = false;
+  Bytes key;
+};
+
+// A place in an index: the sort key and the row number of a record (which may since have
+// been deleted).
+struct IndexPlace {
+  Bytes key;
+  int64_t row = 0;
+};
+
+struct FoundRecord {
+  int64_t row = 0;
+  Bytes key;
+  Bytes image;
+};
+
+class SqliteStore {
+ public:
+  // Opens (creating when missing and not read-only) the database of `folder`.
+  // Throws EnxBaseException 10018 when the folder does not exist, 9992 when the file
+  // cannot be opened.
+  SqliteStore(const std::string& folder, bool read_only, StoreFaults* faults = nullptr);
+  ~SqliteStore();
+  SqliteStore(const SqliteStore&) = delete;
+  SqliteStore& operator=(const SqliteStore&) = delete;
+
+  static std::string FileName(const std::string& folder);
+
+  void SetBusyTimeout(int milliseconds);
+  bool read_only() const { return read_only_; }
+
+  // ---- Transactions of the client (nested ones are savepoints) ----
+  int TransactionLevel() const { return level_; }
+  void TransactionStart();
+  void TransactionCommit();    // 10257 when none is active
+  void TransactionRollback();  // 10257 when none is active
+
+  // ---- Catalog ----
+  std::vector<std::string> TableNames();
+  std::optional<StoredTable> FindTable(std::string_view name);
+  // 13060 when a table of that name (any case) exists.
+  void CreateTable(std::string_view name, const Bytes& dictionary,
+                   const std::vector<bool>& unique_indexes);
+  int64_t AllocateRow(int64_t table);
+  int64_t AllocateAutoInc(int64_t table);
+
+  // ---- Records ----
+  std::optional<Bytes> ReadRow(int64_t table, int64_t row);
+  // The sort key of `row` in index `index`, or nothing when the row is gone.
+  std::optional<Bytes> RowKey(int64_t table, int index, int64_t row);
+  // The next record after `from` (or the first when null) in index order, or the prior
+  // one before `from` (or the last), within [lower, upper).
+  std::optional<FoundRecord> Step(int64_t table, int index, const KeyBound& lower,
+                                  const KeyBound& upper, const IndexPlace* from, bool forward,
+                                  bool with_image = true);
+  int64_t Count(int64_t table, int index, const KeyBound& lower, const KeyBound& upper);
+  // 9729 when a unique index already holds one of the keys.
+  void InsertRow(int64_t table, int64_t row, const Bytes& image, const std::vector<Bytes>& keys);
+  void UpdateRow(int64_t table, int64_t row, const Bytes& image, const std::vector<Bytes>& keys);
+  void DeleteRow(int64_t table, int64_t row);
+  void DeleteAllRows(int64_t table);
+
+  // ---- Blobs (numbers are per folder; a blob belongs to one table) ----
+  int64_t CreateBlob(int64_t table);
+  std::optional<int64_t> BlobLength(int64_t table, int64_t blob);
+  Bytes ReadBlob(int64_t table, int64_t blob, int64_t offset, int64_t length);
+  // The blob's new content replaces [offset, offset + data.size()); offset <= length.
+  void WriteBlob(int64_t table, int64_t blob, int64_t offset, std::string_view data);
+  void TruncateBlob(int64_t table, int64_t blob, int64_t length);
+  // The row that refers to the blob (0 for none), or nothing when the blob is gone.
+  std::optional<int64_t> BlobOwner(int64_t table, int64_t blob);
+  void SetBlobOwner(int64_t table, int64_t blob, int64_t row);
+  // Deletes the blobs owned by `row` except those in `keep`.
+  void DeleteBlobsOfRow(int64_t table, int64_t row, const std::vector<int64_t>& keep);
+  void DeleteBlob(int64_t table, int64_t blob);
+  // Deletes blobs that no record refers to (left by clients that never posted).
+  int64_t DeleteOrphanBlobs();
+
+  // ---- One change as a unit (see invariant 1) ----
+  class Write {
+   public:
+    explicit Write(SqliteStore& store);
+    ~Write();  // undoes the change unless Commit() ran
+    void Commit();
+    Write(const Write&) = delete;
+    Write& operator=(const Write&) = delete;
+
+   private:
+    SqliteStore& store_;
+    bool done_ = false;
+  };
+
+  // Runs one statement without results (for pragmas and schema work).
+  void Exec(const std::string& sql, bool is_write);
+
+ private:
+  class Stmt;
+  sqlite3_stmt* Prepare(const std::string& sql);
+  // Steps a statement; returns true for a row, false when done; throws on errors.
+  bool StepStmt(sqlite3_stmt* st, bool is_write);
+  [[noreturn]] void Fail(int rc, bool is_write);
+  void EnsureWritable();
+  static std::string RowsTable(int64_t table);
+
+  sqlite3* db_ = nullptr;
+  bool read_only_ = false;
+  StoreFaults* faults_ = nullptr;
+  int level_ = 0;  // client transaction nesting
+  std::map<std::string, sqlite3_stmt*> cache_;
+};
+
+// Maps an SQLite result code onto a code of the error table.
+uint32_t StoreErrorCode(int sqlite_code, bool is_write);
+
+}  // namespace vantera

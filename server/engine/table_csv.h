@@ -1,0 +1,31 @@
+// The administrator's import and export of a table as CSV, and the command line of
+// `kantadb-server import TABLE FILE.csv --data DIR` and `kantadb-server export TABLE
+// --data DIR`.
+//
+// Import: the file is UTF-8 (with or without a byte order mark) or, when it is not valid
+// UTF-8, Windows-1252; a header row names the fields (without regard to case); every row
+// becomes one record, stored in Windows-1252 through the engine's checks. The whole file
+// is one transaction: a bad row is reported with its line number and nothing of the file
+// is stored. Export writes the records in the default index's order as UTF-8 CSV with a
+// header row; blob fields are left out. Both run beside a server on the same folder.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vantera {
+
+// Returns the number of records stored; throws CsvError (with the line) for a bad file or
+// row, EnxBaseException when the table cannot be opened.
+size_t ImportCsv(const std::string& folder, const std::string& table, std::string_view file);
+
+// Returns the number of records written.
+size_t ExportCsv(const std::string& folder, const std::string& table, std::ostream& out);
+
+// Runs "import ..." or "export ..." (args without the program name); returns the exit
+// code: 0 done, 1 failed, 2 wrong command line. Messages go to `err`.
+int RunDataCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace vantera
