@@ -204,14 +204,13 @@ void TnxDataDictionary::Check() {
   if (indexes_.size() > static_cast<size_t>(kMaxIndexes))
     throw EnxIndexDescriptorException(nxcode::kTooManyIndexes);
 
-  for (size_t i = 0; i < files_.size(); ++i) {
-    for (size_t j = 0; j < i; ++j) {
-      if (SameName(files_[i]->extension, files_[j]->extension))
-        throw EnxFileDescriptorException(
-            "Duplicated file extension: \"" + files_[i]->extension + "\"", nxcode::kNameNotUnique);
-    }
-  }
   std::set<std::string> names;
+  for (const auto& file : files_) {
+    if (!names.insert(Win1252Upper(file->extension)).second)
+      throw EnxFileDescriptorException("Duplicated file extension: \"" + file->extension + "\"",
+                                       nxcode::kNameNotUnique);
+  }
+  names.clear();
   for (const auto& f : fields_) {
     if (!names.insert(Win1252Upper(f->name)).second)
       throw EnxFieldDescriptorException("Duplicated field name: " + f->name,

@@ -65,7 +65,7 @@ TimeStamp ClockToTimeStamp(double clock) {
     ms -= kMSecsPerDay;
     days += 1;
   }
-  if (days < 1 || days > INT32_MAX)
+  if (days < 0 || days > INT32_MAX)
     throw EnxDataDictionaryException(kOutOfBounds);
   return TimeStamp{static_cast<int32_t>(days), static_cast<int32_t>(ms)};
 }

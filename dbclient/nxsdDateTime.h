@@ -28,7 +28,7 @@ int32_t DayNumber(int year, int month, int day);
 void DayNumberToDate(int32_t day_number, int* year, int* month, int* day);
 
 // Clock value <-> time stamp. A clock value that is not finite or whose day number falls
-// outside 1 .. 2^31-1 throws EnxDataDictionaryException 10019.
+// outside 0 .. 2^31-1 throws EnxDataDictionaryException 10019.
 TimeStamp ClockToTimeStamp(double clock);
 double TimeStampToClock(TimeStamp ts);
 

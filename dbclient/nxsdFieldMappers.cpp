@@ -46,15 +46,9 @@ const std::string& AsString(const FieldValue& v) {
   CannotConvert();
 }
 
-std::u16string AsWide(const FieldValue& v) {
+const std::u16string& AsWide(const FieldValue& v) {
   if (const auto* s = std::get_if<std::u16string>(&v))
     return *s;
-  if (const auto* s = std::get_if<std::string>(&v)) {  // single-byte text widened as is
-    std::u16string w;
-    for (char c : *s)
-      w.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
-    return w;
-  }
   CannotConvert();
 }
 
@@ -143,6 +137,18 @@ int Family(DatasetFieldKind kind) {
 
 bool SameFieldFamily(DatasetFieldKind declared, DatasetFieldKind actual) {
   return Family(declared) == Family(actual);
+}
+
+std::string FieldBindingMismatch(std::string_view field_name, DatasetFieldKind declared,
+                                 int32_t declared_size, const TnxBaseVclFieldMapper& server) {
+  std::string name(field_name);
+  if (!SameFieldFamily(declared, server.Kind()))
+    return "Type mismatch for field '" + name + "', expecting: " + DatasetFieldKindName(declared) +
+           " actual: " + DatasetFieldKindName(server.Kind());
+  if (declared == DatasetFieldKind::ByteArray && declared_size != server.Size())
+    return "Size mismatch for field '" + name + "', expecting: " + std::to_string(declared_size) +
+           " actual: " + std::to_string(server.Size());
+  return {};
 }
 
 // ---- Coercions ----
@@ -305,7 +311,7 @@ FieldValue TnxWideCharVclFieldMapper::ReadValue(std::string_view b) const {
   return std::u16string(1, static_cast<char16_t>(DecodeFixed16(b.data())));
 }
 void TnxWideCharVclFieldMapper::WriteValue(std::span<char> b, const FieldValue& v) const {
-  std::u16string s = AsWide(v);
+  const std::u16string& s = AsWide(v);
   EncodeFixed16(b.data(), s.empty() ? 0 : static_cast<uint16_t>(s[0]));
 }
 
@@ -526,7 +532,7 @@ FieldValue TnxWideStringVclFieldMapper::ReadValue(std::string_view b) const {
   return out;
 }
 void TnxWideStringVclFieldMapper::WriteValue(std::span<char> b, const FieldValue& v) const {
-  std::u16string s = AsWide(v);
+  const std::u16string& s = AsWide(v);
   if (b.size() < 2)
     return;
   size_t n = std::min({s.size(), b.size() / 2 - 1, static_cast<size_t>(units_)});

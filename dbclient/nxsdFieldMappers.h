@@ -56,6 +56,15 @@ const char* DatasetFieldKindName(DatasetFieldKind kind);
 // and Currency; Date, Time and DateTime; blobs; Bytes; WideString).
 bool SameFieldFamily(DatasetFieldKind declared, DatasetFieldKind actual);
 
+class TnxBaseVclFieldMapper;
+
+// Why a declared field cannot be bound to the server's field of the same name: empty when
+// the kinds are of one family (and, for Bytes, the sizes equal); else
+// "Type mismatch for field '%s', expecting: %s actual: %s" or
+// "Size mismatch for field '%s', expecting: %d actual: %d".
+std::string FieldBindingMismatch(std::string_view field_name, DatasetFieldKind declared,
+                                 int32_t declared_size, const TnxBaseVclFieldMapper& server);
+
 using FieldValue = std::variant<std::monostate, bool, int64_t, double, std::string, std::u16string>;
 
 class TnxBaseVclFieldMapper {

@@ -74,6 +74,45 @@ std::u16string WideOf(std::string_view bytes, int32_t units) {
   return out;
 }
 
+template <class T>
+void PutBigEndian(Bytes* out, T v) {
+  for (int shift = 8 * static_cast<int>(sizeof(T)) - 8; shift >= 0; shift -= 8)
+    out->push_back(static_cast<char>((v >> shift) & 0xFF));
+}
+
+// Signed integers: flipping the sign bit makes the two's complement order unsigned.
+template <class S, class U>
+void PutSigned(Bytes* out, S v) {
+  PutBigEndian<U>(out, static_cast<U>(static_cast<U>(v) ^ (U{1} << (8 * sizeof(U) - 1))));
+}
+
+// Doubles: negative numbers inverted, the others with the sign bit set; -0 is 0 and every
+// NaN sorts first, as the comparison has them.
+void PutSortableDouble(Bytes* out, double d) {
+  if (std::isnan(d)) {
+    PutBigEndian<uint64_t>(out, 0);
+    return;
+  }
+  if (d == 0)
+    d = 0;
+  uint64_t bits = std::bit_cast<uint64_t>(d);
+  bits = (bits >> 63) ? ~bits : bits | (uint64_t{1} << 63);
+  PutBigEndian<uint64_t>(out, bits);
+}
+
+void PutSortableText(Bytes* out, std::string_view text, bool ignore_case, bool terminate) {
+  for (char c : text) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (ignore_case)
+      u = Win1252Upper(u);
+    out->push_back(static_cast<char>(u));
+    if (u == 0)
+      out->push_back('\xFF');
+  }
+  if (terminate)
+    out->append(2, '\0');
+}
+
 }  // namespace
 
 KeyComparer::KeyComparer(const TnxDataDictionary& dict, int index_number)
@@ -161,6 +200,108 @@ int KeyComparer::CompareKeys(std::string_view key_a, std::string_view key_b, int
       return c;
   }
   return 0;
+}
+
+Bytes KeyComparer::SortableKey(std::string_view record, int field_count, int partial_length) const {
+  if (record.size() < static_cast<size_t>(record_length_))
+    throw EnxDataDictionaryException(nxcode::kInvalidRecordStructure);
+  Bytes out;
+  int n = Count(field_count);
+  for (int i = 0; i < n; ++i) {
+    const Part& p = parts_[static_cast<size_t>(i)];
+    AppendSortable(
+        p, record.substr(static_cast<size_t>(p.record_offset), static_cast<size_t>(p.length)),
+        RecordNull(record, p.field_number), i == n - 1 ? partial_length : 0, &out);
+  }
+  return out;
+}
+
+void KeyComparer::AppendSortable(const Part& p, std::string_view a, bool null, int partial_length,
+                                 Bytes* out) const {
+  size_t start = out->size();
+  if (null) {
+    out->push_back('\0');
+  } else {
+    out->push_back('\x01');
+    const char* x = a.data();
+    switch (p.type) {
+      case nxtBoolean:
+        out->push_back(x[0] != 0 ? '\x01' : '\0');
+        break;
+      case nxtByte:
+        out->push_back(x[0]);
+        break;
+      case nxtInt8:
+        PutSigned<int8_t, uint8_t>(out, static_cast<int8_t>(x[0]));
+        break;
+      case nxtWideChar:
+      case nxtWord16:
+        PutBigEndian<uint16_t>(out, DecodeFixed16(x));
+        break;
+      case nxtInt16:
+        PutSigned<int16_t, uint16_t>(out, static_cast<int16_t>(DecodeFixed16(x)));
+        break;
+      case nxtWord32:
+      case nxtAutoInc:
+      case nxtRecRev:
+        PutBigEndian<uint32_t>(out, DecodeFixed32(x));
+        break;
+      case nxtInt32:
+      case nxtDate:
+      case nxtTime:
+        PutSigned<int32_t, uint32_t>(out, static_cast<int32_t>(DecodeFixed32(x)));
+        break;
+      case nxtInt64:
+      case nxtCurrency:
+        PutSigned<int64_t, uint64_t>(out, static_cast<int64_t>(DecodeFixed64(x)));
+        break;
+      case nxtBlob:
+      case nxtBlobMemo:
+      case nxtBlobGraphic:
+        PutBigEndian<uint64_t>(out, DecodeFixed64(x));
+        break;
+      case nxtSingle:
+        PutSortableDouble(out, std::bit_cast<float>(DecodeFixed32(x)));
+        break;
+      case nxtDouble:
+      case nxtDateTime:
+      case nxtInterval:
+        PutSortableDouble(out, std::bit_cast<double>(DecodeFixed64(x)));
+        break;
+      case nxtExtended:
+        PutSortableDouble(out, ExtendedToDouble(x));
+        break;
+      case nxtByteArray:
+        out->append(a);
+        break;
+      case nxtChar:
+      case nxtShortString:
+      case nxtNullString: {
+        // A text shorter than the partial length is matched whole, so it keeps its end.
+        std::string_view text = TextOf(p.type, a, p.units);
+        bool cut = partial_length > 0 && text.size() >= static_cast<size_t>(partial_length);
+        if (cut)
+          text = text.substr(0, static_cast<size_t>(partial_length));
+        PutSortableText(out, text, p.ignore_case, !cut);
+        break;
+      }
+      case nxtWideString: {
+        std::u16string text = WideOf(a, p.units);
+        bool cut = partial_length > 0 && text.size() >= static_cast<size_t>(partial_length);
+        if (cut)
+          text.resize(static_cast<size_t>(partial_length));
+        for (char16_t c : text)
+          PutBigEndian<uint16_t>(out, static_cast<uint16_t>(c));
+        if (!cut)
+          out->append(2, '\0');
+        break;
+      }
+    }
+  }
+  if (!p.ascending) {
+    for (size_t i = start; i < out->size(); ++i)
+      (*out)[i] = static_cast<char>(~static_cast<unsigned char>((*out)[i]));
+  }
 }
 
 int KeyComparer::Compare(const Part& p, std::string_view a, bool a_null, std::string_view b,

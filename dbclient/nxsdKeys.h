@@ -39,6 +39,16 @@ class KeyComparer {
   int CompareKeys(std::string_view key_a, std::string_view key_b, int field_count = -1,
                   int partial_length = 0) const;
 
+  // A byte string whose plain byte order (memcmp, shorter first) is the index order of the
+  // records, for storage that can only sort bytes. Per key field: 0x00 for null, else 0x01
+  // and the value (numbers big-endian with the sign bit flipped, floats made sortable, text
+  // with 0x00 escaped as 0x00 0xFF and ended by 0x00 0x00); a descending field has all its
+  // bytes inverted. Built from the leading `field_count` key fields (-1: all). With
+  // `partial_length` > 0 a text last field of at least that many characters is cut to them
+  // and left unterminated: the records that CompareRecords(..., partial_length) finds equal
+  // are then exactly those whose sortable key starts with the result.
+  Bytes SortableKey(std::string_view record, int field_count = -1, int partial_length = 0) const;
+
  private:
   struct Part {
     TnxFieldType type;
@@ -50,6 +60,8 @@ class KeyComparer {
     bool ascending;
     bool ignore_case;
   };
+  void AppendSortable(const Part& p, std::string_view bytes, bool null, int partial_length,
+                      Bytes* out) const;
   int Compare(const Part& p, std::string_view a, bool a_null, std::string_view b, bool b_null,
               int partial_length) const;
   bool RecordNull(std::string_view record, int field_number) const;

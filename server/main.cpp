@@ -6,6 +6,7 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/runtime_dir.h"
@@ -15,6 +16,7 @@
 #include "server/local_transports.h"
 #include "server/server_options.h"
 #include "server/tcp_server.h"
+#include "server/tunnel_dispatcher.h"
 
 using namespace vantera;
 
@@ -47,6 +49,8 @@ int main(int argc, char** argv) {
     AccountStore accounts =
         options.usersFile.empty() ? AccountStore() : AccountStore::FromFile(options.usersFile);
     std::unique_ptr<RequestDispatcher> dispatcher = MakeRequestDispatcher(options, log);
+    if (options.tunnel)
+      dispatcher = WrapWithTunnel(std::move(dispatcher), accounts, options.tunnelKey, log);
     TransportRegistry registry;
     LoginChecker login;
     ServerContext context{registry, *dispatcher, accounts, login, log};

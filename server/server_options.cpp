@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "core/win1252.h"
+
 namespace vantera {
 
 namespace {
@@ -72,6 +74,11 @@ ServerOptions ParseServerOptions(const std::vector<std::string>& args) {
       o.discovery = false;
     } else if (a == "--no-local") {
       o.localTransports = false;
+    } else if (a == "--tunnel-key") {
+      // The workstation holds its key in Windows-1252; a UTF-8 command line is converted.
+      const std::string& v = value();
+      o.tunnel = true;
+      o.tunnelKey = IsValidUtf8(v) ? Utf8ToWin1252(v) : v;
     } else if (a == "--trace") {
       o.trace = true;
     } else {
@@ -110,6 +117,7 @@ std::string ServerUsage() {
          "  --max-connections N      refuse connections beyond N open ones (default 1000)\n"
          "  --no-discovery           do not answer discovery queries\n"
          "  --no-local               serve neither the local pipe nor the local registry\n"
+         "  --tunnel-key TEXT        serve the encrypted tunnel with this key (may be empty)\n"
          "  --trace                  log every frame and connection\n"
          "  --help                   show this text\n"
          "\n"

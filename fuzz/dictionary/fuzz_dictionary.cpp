@@ -55,7 +55,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)keys.CompareRecords(record, record, 1, 3);
     Bytes ka = keys.ExtractKey(record);
     Bytes kb = keys.ExtractKey(blank);
-    if (keys.CompareKeys(ka, kb) != keys.CompareRecords(record, blank))
+    int order = keys.CompareRecords(record, blank);
+    if (keys.CompareKeys(ka, kb) != order)
+      std::abort();
+    int bytes_order = keys.SortableKey(record).compare(keys.SortableKey(blank));
+    if ((bytes_order > 0) - (bytes_order < 0) != (order > 0) - (order < 0))
       std::abort();
   }
   return 0;

@@ -10,9 +10,9 @@ namespace vantera {
 namespace {
 
 using namespace std::string_literals;
-using testing::HandDictionary;
-using testing::HandStream;
-using testing::ThreeFieldDictionary;
+using hand::HandDictionary;
+using hand::HandStream;
+using hand::ThreeFieldDictionary;
 
 // Reads `bytes` into a dictionary that held a valid table before, expects `code` and the
 // message, and that the dictionary is the default one afterwards.

@@ -209,6 +209,7 @@ TEST(FieldMappers, TextBytesWideAndBlobs) {
   ws.Write(std::u16string(u"\u20ACbcd"));
   EXPECT_EQ(ws.Bytes(), "\xAC\x20\x62\x00\x63\x00\x00\x00"s);
   EXPECT_EQ(std::get<std::u16string>(ws.Read()), u"\u20ACbc");
+  EXPECT_THROW(ws.Write(std::string("abc")), EnxDataDictionaryException);  // no guessing
   OneField wc(nxtWideChar);
   wc.Write(std::u16string());
   EXPECT_EQ(wc.Bytes(), "\x00\x00"s);
@@ -251,6 +252,15 @@ TEST(FieldMappers, KindsFamiliesAndFinalFields) {
   EXPECT_STREQ(DatasetFieldKindName(DatasetFieldKind::ByteArray), "Bytes");
   EXPECT_STREQ(DatasetFieldKindName(kind(11)), "LargeInt");
   EXPECT_EQ(CreateFieldMapper(d, 1)->Size(), 10);
+
+  EXPECT_EQ(FieldBindingMismatch("Maara", DatasetFieldKind::Integer, 0, *CreateFieldMapper(d, 11)),
+            "Type mismatch for field 'Maara', expecting: Integer actual: LargeInt");
+  EXPECT_EQ(FieldBindingMismatch("AsNo", DatasetFieldKind::String, 15, *CreateFieldMapper(d, 1)),
+            "");
+  TnxDataDictionary bytes;
+  bytes.AddField("B", nxtByteArray, 8);
+  EXPECT_EQ(FieldBindingMismatch("B", DatasetFieldKind::ByteArray, 4, *CreateFieldMapper(bytes, 0)),
+            "Size mismatch for field 'B', expecting: 4 actual: 8");
 
   TnxDataDictionary fin;
   fin.AddField("Hidden", nxtInt32).is_final = true;

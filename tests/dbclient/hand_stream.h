@@ -7,7 +7,7 @@
 
 #include "dbclient/tagged_stream.h"
 
-namespace vantera::testing {
+namespace vantera::hand {
 
 struct HandField {
   std::string name;
@@ -177,4 +177,4 @@ inline HandDictionary ThreeFieldDictionary(int version) {
   return h;
 }
 
-}  // namespace vantera::testing
+}  // namespace vantera::hand

@@ -16,22 +16,22 @@ const TimeStamp kNow{730120, 64800000};  // 1 January 2000, 18:00
 
 TEST(RecordLayout, NullFlagsFollowTheDataArea) {
   TnxDataDictionary v2;
-  v2.ReadFromBytes(testing::HandStream(testing::ThreeFieldDictionary(2)));
+  v2.ReadFromBytes(hand::HandStream(hand::ThreeFieldDictionary(2)));
   Bytes rec = v2.NewRecord(kNow);
   EXPECT_EQ(rec, std::string(28, '\0') + "\xFF"s + std::string(3, '\0'));
   for (int f = 0; f < 3; ++f)
     EXPECT_TRUE(v2.IsNull(rec, f));
 
   TnxDataDictionary v1;
-  v1.ReadFromBytes(testing::HandStream(testing::ThreeFieldDictionary(1)));
+  v1.ReadFromBytes(hand::HandStream(hand::ThreeFieldDictionary(1)));
   EXPECT_EQ(v1.RecordLength(), 32);
   EXPECT_EQ(v1.NewRecord(kNow), rec);
 
   // Lengths 16, 4 and 5: S = 25, null flags at 25, record length 28 + 4.
-  testing::HandDictionary h = testing::ThreeFieldDictionary(1);
+  hand::HandDictionary h = hand::ThreeFieldDictionary(1);
   h.fields[2] = {"Lyh", "nxtShortString", 4, false, 20, 5, "", ""};
   h.s = 25;
-  v1.ReadFromBytes(testing::HandStream(h));
+  v1.ReadFromBytes(hand::HandStream(h));
   EXPECT_EQ(v1.NullOffset(), 25);
   EXPECT_EQ(v1.RecordLength(), 32);
   EXPECT_EQ(v1.NewRecord(kNow), std::string(25, '\0') + "\xFF"s + std::string(6, '\0'));
