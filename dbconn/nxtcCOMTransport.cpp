@@ -228,7 +228,7 @@ void TnxRegisteredCOMTransport::GetServerNames(std::vector<std::string>& list,
 std::string TnxRegisteredCOMTransport::FindServerEntry(const std::string& name) const {
   const std::string wanted = Win1252Upper(name);
   for (const auto& [path, server] : RegistryEntries(EffectiveRuntimeFolder())) {
-    if (Win1252Upper(server) == wanted)
+    if (Win1252Upper(server) == wanted && UnixSocketAlive(path, SOCK_STREAM))
       return path;
   }
   return {};

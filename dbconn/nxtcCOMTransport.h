@@ -71,8 +71,8 @@ class TnxRegisteredCOMTransport : public TnxBaseTransport {
   void DoStop() override;
 
  private:
-  // The entry path of a running server named `name` without regard to letter case; empty
-  // when there is none.
+  // The entry path of a running server named `name` without regard to letter case (an
+  // entry nobody answers on is passed over); empty when there is none.
   std::string FindServerEntry(const std::string& name) const;
   std::shared_ptr<ConnectionProxy> FindConnection(uint32_t sessionId) const;
   void FreeAllProxies();

@@ -21,7 +21,7 @@ namespace vantera {
 namespace {
 
 using testing::LocalServerCore;
-using testing::TempFolder;
+using testing::PrivateFolder;
 
 struct Reply {
   int calls = 0;
@@ -74,7 +74,7 @@ FileDescriptor MakeEntry(const std::string& folder, const std::string& fileName,
 
 class ComTransportTest : public ::testing::Test {
  protected:
-  TempFolder folder;
+  PrivateFolder folder;
   LocalServerCore core;
   RegistryServer server{core.context, Options(folder.Path(), "Main")};
   TnxRegisteredCOMTransport transport{"nxCOMTransport"};
@@ -184,7 +184,7 @@ TEST_F(ComTransportTest, OnlyEntriesWithTheExactPrefixAndANameAreServers) {
 }
 
 TEST(RegistryServerEntry, AStaleEntryIsReplacedALiveOneIsNotAndStopRemovesIt) {
-  TempFolder folder;
+  PrivateFolder folder;
   LocalServerCore core;
   FileDescriptor stale = MakeEntry(folder.Path(), "#KantaDBServer_Main", false);
   RegistryServer first(core.context, Options(folder.Path(), "Main"));

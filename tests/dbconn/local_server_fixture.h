@@ -41,20 +41,20 @@ class EchoDispatcher : public RequestDispatcher {
 };
 
 // A private folder, removed with everything in it.
-class TempFolder {
+class PrivateFolder {
  public:
-  TempFolder() {
+  PrivateFolder() {
     char tmpl[] = "/tmp/vantera-localtx-XXXXXX";
     if (!mkdtemp(tmpl))
       throw std::runtime_error("mkdtemp failed");
     path_ = tmpl;
   }
-  ~TempFolder() {
+  ~PrivateFolder() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
   }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
+  PrivateFolder(const PrivateFolder&) = delete;
+  PrivateFolder& operator=(const PrivateFolder&) = delete;
   const std::string& Path() const { return path_; }
 
  private:

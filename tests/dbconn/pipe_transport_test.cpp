@@ -17,7 +17,7 @@ namespace vantera {
 namespace {
 
 using testing::LocalServerCore;
-using testing::TempFolder;
+using testing::PrivateFolder;
 
 struct Reply {
   int calls = 0;
@@ -64,7 +64,7 @@ PipeServerOptions PipeOptions(const std::string& folder, const std::string& name
 
 class PipeTransportTest : public ::testing::Test {
  protected:
-  TempFolder folder;
+  PrivateFolder folder;
   LocalServerCore core;
   PipeServer server{core.context, PipeOptions(folder.Path(), "Main")};
   TnxNamedPipeTransport transport{"nxNamedPipeTransport"};
@@ -168,7 +168,7 @@ TEST_F(PipeTransportTest, DiscoveryListsEveryServerOfTheInstanceAndTheChoiceIsUs
 }
 
 TEST(PipeDiscovery, NoAnswerEndsAtTheDeadlineWithAnEmptyList) {
-  TempFolder folder;
+  PrivateFolder folder;
   TnxNamedPipeTransport transport("nxNamedPipeTransport");
   transport.SetRuntimeFolder(folder.Path());
   std::vector<std::string> names{"stale"};
