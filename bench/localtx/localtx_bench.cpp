@@ -119,7 +119,7 @@ void BM_EmptyRequest(benchmark::State& state) {
   transport->Close();
 }
 
-BENCHMARK(BM_EmptyRequest)->Arg(0)->Arg(1)->Arg(2)->ArgName("pipe0_registry1_tcp2");
+BENCHMARK(BM_EmptyRequest)->Arg(0)->Arg(1)->Arg(2)->ArgName("pipe0_registry1_tcp2")->UseRealTime();
 
 }  // namespace
 }  // namespace vantera
