@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "dbconn/secured_envelope.h"
 #include "dbconn/tunnel_account.h"
 #include "dbconn/tunnel_credentials.h"
+#include "server/server_options.h"
 #include "server/tcp_server.h"
 #include "server/tunnel_dispatcher.h"
 #include "tests/server/server_process.h"
@@ -119,6 +121,17 @@ TEST(TunnelServer, EmptyKeyAndServersWithoutTheTunnel) {
   }
 }
 
+TEST(TunnelServer, TunnelKeyOption) {
+  EXPECT_FALSE(ParseServerOptions({}).tunnel);
+  ServerOptions empty = ParseServerOptions({"--tunnel-key", ""});
+  EXPECT_TRUE(empty.tunnel);
+  EXPECT_EQ(empty.tunnelKey, "");
+  // A UTF-8 command line becomes the Windows-1252 bytes the workstation keys with.
+  EXPECT_EQ(ParseServerOptions({"--tunnel-key", "s\xC3\xA4l\xC3\xA4"}).tunnelKey, "s\xE4l\xE4");
+  EXPECT_EQ(ParseServerOptions({"--tunnel-key", "s\xE4l"}).tunnelKey, "s\xE4l");
+  EXPECT_THROW(ParseServerOptions({"--tunnel-key"}), std::invalid_argument);
+}
+
 // Echoes requests; counts real sessions.
 class EchoDispatcher : public RequestDispatcher {
  public:
@@ -188,6 +201,9 @@ TEST(TunnelServer, TamperedReplyEndsOnlyThatRequest) {
   EXPECT_EQ(c.Send(session, 6, "seuraava").data, "seuraava");
   c.secured.CloseSession(0, session, 0);
   c.secured.Close();
+  // The close travels without an answer: wait (bounded) until the server has taken it.
+  for (int i = 0; i < 200 && s.tunnel->TunnelSessionCount() != 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_EQ(s.tunnel->TunnelSessionCount(), 0u);
 }
 
