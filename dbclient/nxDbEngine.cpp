@@ -77,8 +77,12 @@ void TnxDbEng::OpenConnection(uint32_t kind, const std::string& alias) {
 
 void TnxDbEng::CloseConnection(int32_t kind) {
   nxDatabase.Close();
-  if (kind != 0 && nxRemoteServerEngine.Transport())
+  if (kind != 0 && nxRemoteServerEngine.Transport()) {
     nxRemoteServerEngine.Transport()->Close();
+    // The TCP transport beneath the encrypted one is closed with it.
+    if (nxRemoteServerEngine.Transport() == &nxBlowfishRC4SecuredTransport)
+      nxWinsockTransport.Close();
+  }
   if (TnxRemoteServerEngine* engine = nxSession.ServerEngine())
     engine->Close();
   nxRemoteServerEngine.SetEnabled(false);

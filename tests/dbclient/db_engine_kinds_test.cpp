@@ -122,6 +122,31 @@ TEST(DbEngineKinds, TheChoiceHandlerAsksTheChooserOfTheModule) {
   ASSERT_TRUE(eng.nxNamedPipeTransport.OnChooseServer);
 }
 
+TEST(DbEngineSecured, KindOneWithSecuredTransportTalksThroughTheTunnel) {
+  TempFolder folder;
+  ServerProcess server({"--data", folder.Sub("data"), "--no-discovery", "--tunnel-key", "avain"});
+  TnxDbEng eng;
+  eng.Values.ServerName = "Main";
+  eng.Values.ServerAddress = "127.0.0.1";
+  eng.Values.Port = server.Port();
+  eng.Values.SecuredTransport = true;
+  eng.Values.Key = "avain";
+  eng.OpenConnection(1, "");
+  eng.nxSession.Open();
+  EXPECT_TRUE(eng.nxBlowfishRC4SecuredTransport.Active());
+  EXPECT_TRUE(eng.nxWinsockTransport.Active());
+  TnxTable kortti("TblKortti");
+  kortti.SetDatabase(&eng.nxDatabase);
+  kortti.SetTableName("KORTTI");
+  kortti.Open();
+  EXPECT_TRUE(kortti.Eof());
+  kortti.Close();
+  eng.CloseConnection(1);
+  EXPECT_EQ(eng.nxBlowfishRC4SecuredTransport.State(), TnxState::Inactive);
+  EXPECT_EQ(eng.nxWinsockTransport.State(), TnxState::Inactive);
+  EXPECT_EQ(server.Stop(), 0);
+}
+
 // A session and a table over each local transport of the real server.
 class DbEngineLocal : public ::testing::TestWithParam<uint32_t> {};
 
