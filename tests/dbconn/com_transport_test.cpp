@@ -4,8 +4,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dbconn/local_sockets.h"
@@ -134,6 +136,32 @@ TEST_F(ComTransportTest, SessionsRequestsAndPostsAreCallsOnTheServer) {
   EXPECT_EQ(transport.ConnectionProxyCount(), 0u);
   EXPECT_EQ(core.registry.TransportCount(), 0u);
   EXPECT_EQ(core.dispatcher.closed.load(), 2);
+}
+
+TEST_F(ComTransportTest, RequestsFromSeveralThreadsEachGetTheirOwnReply) {
+  transport.SetServerNameRuntime("Main");
+  transport.Open();
+  uint32_t session = 0;
+  ASSERT_EQ(transport.EstablishSession(0, "", "", 0, session), 0u);
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 50; ++i) {
+        const std::string payload = std::to_string(t) + ":" + std::to_string(i);
+        Reply r = Ask(transport, session, static_cast<uint32_t>(i), payload);
+        if (r.calls != 1 || r.error != 0 || r.data != payload ||
+            r.messageId != static_cast<uint32_t>(i))
+          ++wrong;
+      }
+    });
+  }
+  for (auto& th : threads)
+    th.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(core.dispatcher.requests.load(), 200);
+  transport.Close();
+  EXPECT_EQ(core.registry.TransportCount(), 0u);
 }
 
 TEST_F(ComTransportTest, RefusedLoginsLeaveNoConnectionAndAGoneServerFailsRequests) {
