@@ -1,7 +1,6 @@
 #include "app/fingerprint_link.h"
 
 #include <QFrame>
-#include <QInputDialog>
 #include <QLayout>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -18,16 +17,6 @@
 
 namespace vantera {
 namespace {
-
-// Until the search dialog is plugged in: the card number typed by the operator.
-std::optional<std::string> AskCardNumber(QWidget* parent) {
-  bool ok = false;
-  QString text = QInputDialog::getText(parent, ToDisplay("Kortihaku"), ToDisplay("Kortti"),
-                                       QLineEdit::Normal, QString(), &ok);
-  if (!ok)
-    return std::nullopt;
-  return FromDisplay(text.trimmed());
-}
 
 QLineEdit* FieldOf(const TfrmVanteraUi& ui, std::string_view name) {
   for (QLineEdit* f : {ui.EdtSeAsNo, ui.EdtSeKortti, ui.EdtSeAsNimi, ui.EdtSeOsoite, ui.EdtSePosti,
@@ -52,7 +41,7 @@ QPushButton* ButtonOf(const TfrmVanteraUi& ui, std::string_view name) {
 WorkstationFingerprints::WorkstationFingerprints(TfrmVantera& window, std::string runtime_dir)
     : window_(window), runtime_dir_(std::move(runtime_dir)) {
   const TfrmVanteraUi& ui = window_.ui();
-  enrolment_.SetCardSearch([this] { return AskCardNumber(&window_); });
+  enrolment_.SetCardSearch([this] { return DBMDHaku_.Execute(); });
 
   capture_panel_ = new ReaderPanel(reader_, ReaderTarget::kCapture, ui.FPGetTemplateX);
   ui.FPGetTemplateX->layout()->addWidget(capture_panel_.data());
@@ -138,8 +127,10 @@ void WorkstationFingerprints::StopCaptureControl() {
 
 void WorkstationFingerprints::BindDatabase() {
   auto* module = dynamic_cast<TnxDbEngModule*>(window_.Parts().database.get());
-  if (module && module->DbEng())
+  if (module && module->DbEng()) {
     store_.SetDatabase(&module->DbEng()->nxDatabase);
+    ConfigureCardSearch(DBMDHaku_, &module->DbEng()->nxDatabase);
+  }
 }
 
 void WorkstationFingerprints::MakeIdentification() {

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "app/workstation_parts.h"
+#include "fingerprint/DbMdHak.h"
 #include "fingerprint/enrolment.h"
 #include "fingerprint/fpsdk_controls.h"
 #include "fingerprint/identification.h"
@@ -77,6 +78,7 @@ class WorkstationFingerprints : public FingerprintControls, private WorkflowView
   std::string runtime_dir_;
   TFPGetTemplateX capture_;
   TFPRegisterTemplateX enrolment_control_;
+  TDBMDHaku DBMDHaku_;  // the card search of "Haku"; keeps its order between runs
   SimulatedReader reader_{capture_, enrolment_control_};
   FingerprintStore store_;
   Enrolment enrolment_{*this, store_};

@@ -3,8 +3,10 @@
 namespace vantera {
 
 TnxDbEng& TnxDbEngModule::Eng() {
-  if (!eng_)
+  if (!eng_) {
     eng_ = std::make_unique<TnxDbEng>();
+    eng_->SetServerChooser(chooser_);
+  }
   return *eng_;
 }
 

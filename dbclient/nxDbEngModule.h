@@ -21,12 +21,16 @@ class TnxDbEngModule : public DatabaseModule {
   void CloseConnection(int32_t kind) override;
   void ReleaseDbEngine() override;
 
+  // The server-selection dialog for nxDbEng (not owned); set before start-up.
+  void SetServerChooser(ServerChooser* chooser) { chooser_ = chooser; }
+
   // nxDbEng while it exists (the tables of the workflows use its nxDatabase).
   TnxDbEng* DbEng() const { return eng_.get(); }
 
  private:
   TnxDbEng& Eng();
   std::unique_ptr<TnxDbEng> eng_;
+  ServerChooser* chooser_ = nullptr;
 };
 
 }  // namespace vantera

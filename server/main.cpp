@@ -13,6 +13,7 @@
 #include "server/account_store.h"
 #include "server/dispatcher_factory.h"
 #include "server/engine/table_csv.h"
+#include "server/local_transports.h"
 #include "server/server_options.h"
 #include "server/tcp_server.h"
 #include "server/tunnel_dispatcher.h"
@@ -66,6 +67,10 @@ int main(int argc, char** argv) {
     tcp.maxConnections = options.maxConnections;
     TcpServer server(context, tcp);
     server.Start();
+    // The local transports are ready before the server reports itself ready.
+    LocalTransports local(context, options, server.Port());
+    if (options.localTransports)
+      local.Start();
     std::printf("listening on %s:%u\n", options.host.c_str(), server.Port());
     std::fflush(stdout);
     log.Line("server \"" + options.name + "\" listening on " + options.host + ":" +
@@ -74,6 +79,7 @@ int main(int argc, char** argv) {
     int signal = 0;
     sigwait(&stopSignals, &signal);
     log.Line(std::string("stopping on ") + (signal == SIGTERM ? "SIGTERM" : "SIGINT"));
+    local.Stop();
     server.Stop();
     log.Line("stopped");
   } catch (const std::exception& e) {

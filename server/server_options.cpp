@@ -72,6 +72,8 @@ ServerOptions ParseServerOptions(const std::vector<std::string>& args) {
       o.maxConnections = static_cast<size_t>(ParseNumber(a, value(), 100000));
     } else if (a == "--no-discovery") {
       o.discovery = false;
+    } else if (a == "--no-local") {
+      o.localTransports = false;
     } else if (a == "--tunnel-key") {
       // The workstation holds its key in Windows-1252; a UTF-8 command line is converted.
       const std::string& v = value();
@@ -114,6 +116,7 @@ std::string ServerUsage() {
          "                           milliseconds (default 30000)\n"
          "  --max-connections N      refuse connections beyond N open ones (default 1000)\n"
          "  --no-discovery           do not answer discovery queries\n"
+         "  --no-local               serve neither the local pipe nor the local registry\n"
          "  --tunnel-key TEXT        serve the encrypted tunnel with this key (may be empty)\n"
          "  --trace                  log every frame and connection\n"
          "  --help                   show this text\n"

@@ -23,6 +23,7 @@ struct ServerOptions {
   uint32_t frameTimeoutMs = 30000;
   size_t maxConnections = 1000;
   bool discovery = true;
+  bool localTransports = true;  // the local pipe and the local registry
   bool trace = false;
   bool help = false;
   bool tunnel = false;    // serve the encrypted tunnel (--tunnel-key given)

@@ -119,6 +119,14 @@ std::vector<TransportRegistry::Dropped> TransportRegistry::DropAll() {
   return dropped;
 }
 
+std::optional<TransportRegistry::Dropped> TransportRegistry::DropTransport(uint32_t id) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = transports_.find(id);
+  if (it == transports_.end())
+    return std::nullopt;
+  return Remove(it);
+}
+
 size_t TransportRegistry::TransportCount() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return transports_.size();

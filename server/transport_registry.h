@@ -52,6 +52,8 @@ class TransportRegistry {
   };
   // Removes every transport silent for more than twice its interval at `now`.
   std::vector<Dropped> ExpireSilent(Clock::time_point now);
+  // Removes one transport with its sessions; nullopt when it does not exist.
+  std::optional<Dropped> DropTransport(uint32_t id);
   // Removes every transport (shutdown).
   std::vector<Dropped> DropAll();
 

@@ -5,7 +5,10 @@
 #include <cstdio>
 #include <fstream>
 
+#include <filesystem>
+
 #include "tests/app/temp_dir.h"
+#include "tests/server/server_process.h"
 
 namespace vantera {
 namespace {
@@ -16,9 +19,9 @@ struct Result {
 };
 
 // Runs vantera with the arguments (bounded by `timeout`) and returns exit code and stdout.
-Result RunVantera(const std::string& args) {
+Result RunVantera(const std::string& args, const std::string& env = {}) {
   std::string command =
-      "QT_QPA_PLATFORM=offscreen timeout 60 " VANTERA_PROGRAM " " + args + " 2>/dev/null";
+      env + " QT_QPA_PLATFORM=offscreen timeout 60 " VANTERA_PROGRAM " " + args + " 2>/dev/null";
   Result result;
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr)
@@ -38,11 +41,17 @@ TEST(ProgramTest, RunsCommandsAndTheWindowToAnOrderlyEnd) {
   EXPECT_EQ(version.out, "Vantera 3.0.5.0\n");
   EXPECT_EQ(RunVantera("--no-such-option").code, 2);
 
+  // Without a settings file the workstation reaches the one database server running on
+  // the machine through the local registry (here: a private runtime folder).
   testing::TempDir dir;
+  testing::ServerProcess server({"--name", "Keskus"});
+  std::filesystem::create_directory_symlink(server.RuntimeFolder(), dir.File("vantera"));
   std::string shot = dir.File("shot.png");
   Result window =
-      RunVantera("--ini " + dir.File("Tarvola.ini") + " --quit-after 200 --screenshot " + shot);
+      RunVantera("--ini " + dir.File("Tarvola.ini") + " --quit-after 200 --screenshot " + shot,
+                 "XDG_RUNTIME_DIR=" + dir.File(""));
   EXPECT_EQ(window.code, 0);
+  EXPECT_EQ(server.CountInLog("opened for user"), 1);
   std::ifstream png(shot, std::ios::binary);
   std::string magic(4, '\0');
   png.read(magic.data(), 4);

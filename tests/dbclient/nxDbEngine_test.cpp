@@ -42,7 +42,7 @@ TEST(DbEngineWiring, OpenConnectionArmsTheTcpChainWithoutOpening) {
   EXPECT_EQ(eng.nxDatabase.AliasName(), "VANTERA");
 
   // A kind this module does not serve leaves the engine disabled.
-  eng.OpenConnection(3, "");
+  eng.OpenConnection(7, "");
   EXPECT_FALSE(eng.nxRemoteServerEngine.Enabled());
   EXPECT_THROW(eng.nxSession.Open(), EnxComponentException);
 }

@@ -25,6 +25,8 @@ class ServerProcess {
   // SIGTERM, then waits up to `limitMs`; returns the exit code, or -1 when the server
   // had to be killed or ended by a signal.
   int Stop(int limitMs = 10000);
+  // The private runtime folder handed to the server.
+  std::string RuntimeFolder() const { return dir_ + "/run"; }
   // The server's log so far.
   std::string Log() const;
   // Waits (bounded) until the log contains `text`.

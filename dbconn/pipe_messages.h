@@ -1,0 +1,35 @@
+// Frames on a local pipe (a Unix-domain SOCK_SEQPACKET socket, message boundaries kept).
+//
+// A frame of total length T (32-byte header and payload) travels as ceil(T / 65504) pipe
+// messages: the first carries the header and up to 65472 payload bytes, each further one
+// up to 65504 payload bytes. Header offset 20 holds the number of pipe messages of the
+// frame. The client and the server both write and read frames through this file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "dbconn/transport_frame.h"
+
+namespace vantera {
+
+inline constexpr size_t kPipeMessageMax = 65504;
+
+// Number of pipe messages of a frame of total length `totalLength` (at least 1).
+uint32_t PipeMessageCount(uint64_t totalLength);
+
+// Writes one frame: sets the total length and the pipe message count of `header` and
+// sends the pieces in order, header and first payload bytes in one gather write. Raises
+// the socket error (an abort when `closing`) when a write fails.
+void WritePipeFrame(int fd, FrameHeader header, const char* payload, size_t length,
+                    bool closing = false);
+
+// Reads one whole frame into `buffer` (header first), growing it to the total length plus
+// 64 KiB when the frame is larger than the buffer. Raises the socket error when the peer
+// closed, a read fails, or the messages do not form a frame of at most `maxLength` bytes
+// (a wrong message count or size, a message longer than 65504 bytes).
+FrameHeader ReadPipeFrame(int fd, std::vector<char>& buffer, uint32_t maxLength,
+                          bool closing = false);
+
+}  // namespace vantera

@@ -1,0 +1,251 @@
+#include "server/pipe_server.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <exception>
+#include <vector>
+
+#include "core/runtime_dir.h"
+#include "dbconn/pipe_messages.h"
+#include "dbconn/pipe_names.h"
+
+namespace vantera {
+
+namespace {
+
+constexpr int kPollMs = 100;
+
+// Sends every answer frame of `out` as pipe messages; false when the pipe failed.
+bool WriteFrames(int fd, const Bytes& out) {
+  size_t pos = 0;
+  try {
+    while (pos + FrameHeader::kSize <= out.size()) {
+      FrameHeader h = FrameHeader::DecodeFrom(out.data() + pos);
+      const size_t length = h.PayloadLength();
+      WritePipeFrame(fd, h, out.data() + pos + FrameHeader::kSize, length);
+      pos += FrameHeader::kSize + length;
+    }
+  } catch (const std::exception&) {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+struct PipeServer::Connection {
+  uint64_t number = 0;
+  std::mutex mutex;  // guards fd against close while another thread shuts it down
+  int fd = -1;
+  std::atomic<bool> finished{false};
+  std::thread thread;
+
+  void Shutdown() {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (fd >= 0)
+      ::shutdown(fd, SHUT_RDWR);
+  }
+  void CloseSocket() {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (fd >= 0)
+      ::close(fd);
+    fd = -1;
+  }
+};
+
+PipeServer::PipeServer(ServerContext& context, PipeServerOptions options)
+    : ctx_(context), options_(std::move(options)) {
+  if (options_.computerName.empty())
+    options_.computerName = LocalComputerName();
+}
+
+PipeServer::~PipeServer() {
+  Stop();
+}
+
+void PipeServer::Start() {
+  EnsureRuntimeDir(options_.runtimeDir);
+  pipe_path_ = PipeSocketPath(options_.runtimeDir, options_.port, options_.serverName);
+  listen_fd_ = ListenUnix(pipe_path_, SOCK_SEQPACKET);
+  started_ = true;
+  if (options_.discovery) {
+    mailslot_path_ = ServerMailslotPath(options_.runtimeDir, options_.port, options_.serverName);
+    mailslot_fd_ = ListenUnix(mailslot_path_, SOCK_DGRAM);
+    discovery_thread_ = std::thread([this] { DiscoveryLoop(); });
+  }
+  accept_thread_ = std::thread([this] { AcceptLoop(); });
+}
+
+void PipeServer::Stop() {
+  if (stop_.exchange(true) || !started_)
+    return;
+  for (std::thread* t : {&accept_thread_, &discovery_thread_}) {
+    if (t->joinable())
+      t->join();
+  }
+  {
+    std::lock_guard<std::mutex> lock(connections_mutex_);
+    for (auto& c : connections_)
+      c->Shutdown();
+  }
+  ReapFinished(true);
+  listen_fd_.Reset();
+  mailslot_fd_.Reset();
+  ::unlink(pipe_path_.c_str());
+  if (!mailslot_path_.empty())
+    ::unlink(mailslot_path_.c_str());
+}
+
+void PipeServer::ReapFinished(bool all) {
+  std::list<std::shared_ptr<Connection>> done;
+  {
+    std::lock_guard<std::mutex> lock(connections_mutex_);
+    for (auto it = connections_.begin(); it != connections_.end();) {
+      if (all || (*it)->finished) {
+        done.push_back(*it);
+        it = connections_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (auto& c : done) {
+    if (c->thread.joinable())
+      c->thread.join();
+  }
+}
+
+void PipeServer::AcceptLoop() {
+  while (!stop_) {
+    pollfd p{listen_fd_.Get(), POLLIN, 0};
+    int ready = ::poll(&p, 1, kPollMs);
+    ReapFinished(false);
+    if (ready <= 0)
+      continue;
+    int fd = ::accept4(listen_fd_.Get(), nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0)
+      continue;
+    auto c = std::make_shared<Connection>();
+    c->fd = fd;
+    size_t count;
+    {
+      std::lock_guard<std::mutex> lock(connections_mutex_);
+      c->number = next_number_++;
+      count = connections_.size();
+    }
+    if (count >= options_.maxConnections) {
+      ctx_.log.Line("pipe connection " + std::to_string(c->number) +
+                    " refused: " + std::to_string(count) + " connections open");
+      ::close(fd);
+      continue;
+    }
+    timeval tv{};
+    tv.tv_sec = 30;  // a client that never reads its answers cannot hold a thread forever
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    timeval tick{};
+    tick.tv_usec = kPollMs * 1000;
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
+    if (ctx_.trace)
+      ctx_.log.Line("pipe connection " + std::to_string(c->number));
+    std::lock_guard<std::mutex> lock(connections_mutex_);
+    connections_.push_back(c);
+    c->thread = std::thread([this, c] { Serve(c); });
+  }
+}
+
+void PipeServer::Serve(std::shared_ptr<Connection> c) {
+  using Clock = std::chrono::steady_clock;
+  // Pipe connections are numbered apart from TCP ones in the log by a leading "pipe".
+  FrameHandler handler(ctx_, c->number);
+  const auto opened = Clock::now();
+  auto lastData = opened;
+  std::string reason;
+  std::vector<char> message(kPipeMessageMax + 1);
+  Bytes out;
+  while (!stop_) {
+    iovec part{message.data(), message.size()};
+    msghdr msg{};
+    msg.msg_iov = &part;
+    msg.msg_iovlen = 1;
+    ssize_t got = ::recvmsg(c->fd, &msg, 0);
+    auto now = Clock::now();
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (!handler.Handshaken() &&
+          now - opened > std::chrono::milliseconds(options_.handshakeTimeoutMs)) {
+        reason = "no handshake within " + std::to_string(options_.handshakeTimeoutMs) + " ms";
+        break;
+      }
+      if (handler.InsideFrame() &&
+          now - lastData > std::chrono::milliseconds(options_.frameTimeoutMs)) {
+        reason = "frame left unfinished for " + std::to_string(options_.frameTimeoutMs) + " ms";
+        break;
+      }
+      continue;
+    }
+    if (got == 0) {
+      if (handler.InsideFrame())
+        reason = "closed by the client in the middle of a frame";
+      break;
+    }
+    if (got < 0) {
+      if (errno == EINTR)
+        continue;
+      reason = std::string("receive: ") + std::strerror(errno);
+      break;
+    }
+    if (msg.msg_flags & MSG_TRUNC) {
+      reason = "pipe message longer than " + std::to_string(kPipeMessageMax) + " bytes";
+      break;
+    }
+    lastData = now;
+    out.clear();
+    FrameHandler::Result r = handler.Consume(message.data(), static_cast<size_t>(got), out);
+    if (!out.empty() && !WriteFrames(c->fd, out)) {
+      reason = std::string("send: ") + std::strerror(errno);
+      break;
+    }
+    if (r == FrameHandler::Result::Close)
+      break;
+  }
+  if (!reason.empty())
+    ctx_.log.Line("pipe connection " + std::to_string(c->number) + " dropped: " + reason);
+  else if (ctx_.trace)
+    ctx_.log.Line("pipe connection " + std::to_string(c->number) + " closed");
+  c->CloseSocket();
+  c->finished = true;
+}
+
+void PipeServer::DiscoveryLoop() {
+  const std::string answer = BuildPipeDiscoveryAnswer(options_.serverName, options_.computerName);
+  FileDescriptor sender(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  while (!stop_) {
+    pollfd p{mailslot_fd_.Get(), POLLIN, 0};
+    if (::poll(&p, 1, kPollMs) <= 0)
+      continue;
+    char buffer[kMailslotMessageMax];
+    ssize_t got = ::recv(mailslot_fd_.Get(), buffer, sizeof buffer, MSG_DONTWAIT);
+    if (got <= 0)
+      continue;
+    std::string replyPath;
+    if (!ParseClientMailslotName(std::string(buffer, static_cast<size_t>(got)), options_.port,
+                                 options_.computerName, options_.runtimeDir, replyPath)) {
+      ctx_.log.Line("pipe discovery query with an unusable reply mailslot ignored");
+      continue;
+    }
+    sockaddr_un to;
+    if (!sender.Valid() || !MakeUnixAddress(replyPath, to))
+      continue;
+    (void)::sendto(sender.Get(), answer.data(), answer.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+                   reinterpret_cast<sockaddr*>(&to), sizeof to);
+    if (ctx_.trace)
+      ctx_.log.Line("pipe discovery query answered");
+  }
+}
+
+}  // namespace vantera

@@ -1,0 +1,73 @@
+// An in-process kantadb-server half for the local transport tests: a private runtime
+// folder, the real pipe and registry servers, and a dispatcher that echoes each request
+// (message id + 1000 as its error when the payload is "fail").
+#pragma once
+
+#include <stdlib.h>
+
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "server/frame_handler.h"
+#include "server/pipe_server.h"
+#include "server/registry_server.h"
+
+namespace vantera::testing {
+
+class EchoDispatcher : public RequestDispatcher {
+ public:
+  DispatchReply HandleRequest(const ServerSession&, uint32_t messageId,
+                              std::string_view payload) override {
+    ++requests;
+    DispatchReply r;
+    if (payload == "fail")
+      r.errorCode = messageId + 1000;
+    else
+      r.payload = Bytes(payload);
+    return r;
+  }
+  void HandlePost(const ServerSession&, uint32_t, std::string_view payload) override {
+    ++posts;
+    lastPostSize = payload.size();
+  }
+  void SessionClosed(const ServerSession&) override { ++closed; }
+
+  std::atomic<int> requests{0};
+  std::atomic<int> posts{0};
+  std::atomic<size_t> lastPostSize{0};
+  std::atomic<int> closed{0};
+};
+
+// A private folder, removed with everything in it.
+class PrivateFolder {
+ public:
+  PrivateFolder() {
+    char tmpl[] = "/tmp/vantera-localtx-XXXXXX";
+    if (!mkdtemp(tmpl))
+      throw std::runtime_error("mkdtemp failed");
+    path_ = tmpl;
+  }
+  ~PrivateFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  PrivateFolder(const PrivateFolder&) = delete;
+  PrivateFolder& operator=(const PrivateFolder&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// The shared state of one in-process server.
+struct LocalServerCore {
+  TransportRegistry registry;
+  EchoDispatcher dispatcher;
+  AccountStore accounts;
+  LoginChecker login;
+  ServerContext context{registry, dispatcher, accounts, login, ServerLog::Null()};
+};
+
+}  // namespace vantera::testing
