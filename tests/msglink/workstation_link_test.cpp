@@ -11,9 +11,11 @@
 
 #include "app/message_link.h"
 #include "app/workstation_wiring.h"
+#include "tests/app/temp_dir.h"
 #include "tests/app/window_fixture.h"
 #include "tests/msglink/loopback_peer.h"
 #include "tests/msglink/program_runner.h"
+#include "tests/server/server_process.h"
 #include "tools/cardpoint/msg_line_client.h"
 
 namespace vantera {
@@ -29,10 +31,17 @@ bool LogHas(TfrmVantera& w, const std::string& prefix) {
 }
 
 TEST(WorkstationLink, StartUpCardUnderViestitPingsReconnectAndShutDown) {
+  // The window opens its database session at start-up: a private database server over TCP.
+  testing::TempDir runtime;
+  ::setenv("XDG_RUNTIME_DIR", runtime.File("").c_str(), 1);
+  testing::TempDir data;
+  testing::ServerProcess kanta({"--data", data.File("kanta"), "--no-discovery"});
   auto server = std::make_unique<test::MsgServerProcess>();
   uint16_t port = server->port();
-  testing::WindowFixture f("[MessageSrv]\r\nServerAddress=127.0.0.1\r\nServerPort=" +
-                           std::to_string(port) + "\r\nPingTime=1\r\n[Defaults]\r\nVantera=07\r\n");
+  testing::WindowFixture f(
+      "[DataBase]\r\nEngine=TCPIP\r\nServerName=Main\r\nServerAddress=127.0.0.1\r\nPort=" +
+      std::to_string(kanta.Port()) + "\r\n[MessageSrv]\r\nServerAddress=127.0.0.1\r\nServerPort=" +
+      std::to_string(port) + "\r\nPingTime=1\r\n[Defaults]\r\nVantera=07\r\n");
   TfrmVantera& w = f.window();
   // Parts replaced before start-up: the first link's handlers must not outlive it.
   w.SetParts(MakeWorkstationParts(w, CommandLine{}));
