@@ -253,10 +253,10 @@ EngineReply ServerEngine::HandleCursor(EngineSession& s, uint32_t message_id,
       return Ok();
     case nxmsg::kCursorSetRange: {
       CursorSetRangeRequest r = CursorSetRangeRequest::Decode(payload);
-      auto spec = [](const RangeEnd& e) {
+      auto range_end = [](const RangeEnd& e) {
         return RangeEndSpec{e.field_count, e.partial_length, e.inclusive, e.key};
       };
-      cursor_of(r.cursor_id).SetRange(spec(r.start), spec(r.end));
+      cursor_of(r.cursor_id).SetRange(range_end(r.start), range_end(r.end));
       return Ok();
     }
     case nxmsg::kBlobCreate:
