@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "dbclient/locate_filter.h"
 #include "dbclient/nxdb.h"
 #include "dbconn/nxllException.h"
 
@@ -318,8 +319,31 @@ bool TnxIndexDataSet::Locate(const std::string& fields, const std::vector<FieldV
       break;
     }
   }
-  if (!search)
-    Check(nxcode::kNotSupported);  // locating by filter expression is not offered
+  if (!search) {
+    // No index serves these fields: the server scans the cursor's order for the values.
+    LocateFilter filter;
+    filter.case_insensitive = case_insensitive;
+    filter.partial_length = partial;
+    for (int n : numbers)
+      filter.field_names.push_back(dictionary_.Field(n).name);
+    filter.image = key;
+    Bytes expression = filter.Encode();
+    for (int attempt = 0; attempt < kLocateRetries; ++attempt) {
+      uint32_t code = cursor_->Locate(expression);
+      if (code == nxcode::kRecordNotFound)
+        return false;
+      Check(code);
+      Bytes record;
+      code = cursor_->RecordGet(nxmsg::kRecordGet, 0, &record);
+      if (code == nxcode::kRecordDeleted)
+        continue;  // deleted in between: locate again
+      Check(code);
+      AdoptRow(std::move(record));
+      return true;
+    }
+    Check(nxcode::kRecordDeleted);
+    return false;
+  }
 
   for (int attempt = 0; attempt < kLocateRetries; ++attempt) {
     uint32_t code = search->RecordGetForKey(count, partial, key, true, nullptr);

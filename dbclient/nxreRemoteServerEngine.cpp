@@ -612,6 +612,10 @@ uint32_t TnxRemoteCursor::RecordRelLock(bool all_locks) {
               ObjectByteRequest{Id(), static_cast<uint8_t>(all_locks ? 1 : 0)}.Encode());
 }
 
+uint32_t TnxRemoteCursor::Locate(std::string_view expression) {
+  return Send(nxmsg::kCursorLocate, ObjectBytesRequest{Id(), Bytes(expression)}.Encode());
+}
+
 uint32_t TnxRemoteCursor::RecordGetForKey(int32_t field_count, int32_t partial_length,
                                           std::string_view key, bool first_call, Bytes* record) {
   RecordGetForKeyRequest q{Id(),

@@ -245,6 +245,8 @@ class TnxRemoteCursor : public TnxRemoteObject {
   uint32_t RecordRelLock(bool all_locks);
   uint32_t RecordGetForKey(int32_t field_count, int32_t partial_length, std::string_view key,
                            bool first_call, Bytes* record);
+  // Positions on the first record that the serialised filter expression matches.
+  uint32_t Locate(std::string_view expression);
 
   // CursorSwitchToIndex by name (number -1) or number; the new index number is kept.
   uint32_t SwitchToIndex(const std::string& index_name, int32_t index_number, bool keep_position);

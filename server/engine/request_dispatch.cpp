@@ -248,6 +248,11 @@ EngineReply ServerEngine::HandleCursor(EngineSession& s, uint32_t message_id,
       return Ok(c.RecordGetForKey(r.field_count, r.partial_length, r.first_call != 0,
                                   r.record_length != 0, r.key));
     }
+    case nxmsg::kCursorLocate: {
+      ObjectBytesRequest r = ObjectBytesRequest::Decode(payload);
+      cursor_of(r.id).Locate(LocateFilter::Decode(r.data));
+      return Ok();
+    }
     case nxmsg::kCursorResetRange:
       cursor_of(ObjectRequest::Decode(payload).id).ResetRange();
       return Ok();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/win1252.h"
 #include "dbconn/nxllException.h"
 
 namespace vantera {
@@ -267,6 +268,42 @@ Bytes ServerCursor::RecordGetForKey(int32_t field_count, int32_t partial_length,
   if (!found)
     Throw(8710);
   return Deliver(*found, 0, want_image);
+}
+
+void ServerCursor::Locate(const LocateFilter& filter) {
+  CheckImage(filter.image);
+  // The located fields as the key fields of an index of their own: a record matches when
+  // its key over those fields starts with the key built from the values (the last text
+  // field cut to the partial length). Keys are prefix-free, so without a partial length
+  // this is equality of every field.
+  IndexLayout fields;
+  for (const std::string& name : filter.field_names) {
+    std::string upper = Win1252Upper(name);
+    auto it =
+        std::find_if(schema().fields.begin(), schema().fields.end(),
+                     [&upper](const FieldLayout& f) { return Win1252Upper(f.name) == upper; });
+    if (it == schema().fields.end())
+      Throw(9986);
+    fields.key_fields.push_back(KeyFieldLayout{static_cast<int32_t>(it - schema().fields.begin()),
+                                               true, filter.case_insensitive});
+  }
+  auto count = static_cast<int32_t>(fields.key_fields.size());
+  Bytes wanted = KeyPrefix(schema(), fields, filter.image, count, filter.partial_length);
+  CurrentIndex();
+  if (!range_empty_) {
+    IndexPlace at;
+    const IndexPlace* from = nullptr;
+    while (auto found = store().Step(table_->id, index_, lower_, upper_, from, true)) {
+      Bytes key = KeyPrefix(schema(), fields, found->image, count, 0);
+      if (key.compare(0, wanted.size(), wanted) == 0) {
+        Deliver(*found, 0, false);
+        return;
+      }
+      at = {std::move(found->key), found->row};
+      from = &at;
+    }
+  }
+  Throw(8710);  // Could not find record.
 }
 
 // ---- Ranges ----

@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "dbclient/locate_filter.h"
 #include "server/engine/server_database.h"
 #include "server/engine/sort_key.h"
 
@@ -67,6 +68,11 @@ class ServerCursor {
   Bytes RecordGetPrior(uint8_t lock_mode, bool want_image);
   Bytes RecordGetForKey(int32_t field_count, int32_t partial_length, bool first_call,
                         bool want_image, std::string_view key);
+
+  // The first record of the current order and range (from its start) whose located fields
+  // equal the filter's values; the cursor stays where it was when none does (8710). A field
+  // name the table lacks or an image of the wrong size answers 9986.
+  void Locate(const LocateFilter& filter);
 
   // ---- Ranges ----
   void SetRange(const RangeEndSpec& start, const RangeEndSpec& end);

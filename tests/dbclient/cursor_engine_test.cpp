@@ -227,8 +227,20 @@ TEST_P(CursorOnEngine, LocateOnTheIndexOrThroughASecondCursor) {
   EXPECT_TRUE(sormi->Locate("AsNo", {std::string("              3")}));
   // The second cursor is kept: RecordGetForKey, CursorSetToCursor, RecordGet, bookmark.
   EXPECT_EQ(transport.requests - before, 4u);
-  // No suitable index: not offered.
-  EXPECT_THROW(sormi->Locate("Maara", {int64_t{10}}), EnxDatabaseError);
+  // No index on Maara: the server scans in KorttiLyh order for the value.
+  before = transport.requests;
+  EXPECT_TRUE(sormi->Locate("Maara", {int64_t{20}}));
+  EXPECT_EQ(sormi->FieldByName("KorttiLyh").AsString(), "K2");
+  EXPECT_EQ(transport.requests - before, 3u);  // CursorLocate, RecordGet, CursorGetBookmark
+  sormi->Next();
+  EXPECT_EQ(sormi->FieldByName("KorttiLyh").AsString(), "K3");
+  EXPECT_FALSE(sormi->Locate("Maara", {int64_t{99}}));
+  EXPECT_EQ(sormi->FieldByName("KorttiLyh").AsString(), "K3");
+  // Case-insensitive, partial, on a text field whose index is case-sensitive.
+  EXPECT_TRUE(sormi->Locate("KorttiLyh", {std::string("k1")}, true, true));
+  EXPECT_EQ(sormi->FieldByName("Maara").AsInteger(), 10);
+  EXPECT_FALSE(sormi->Locate("KorttiLyh", {std::string("k1")}, false, true));
+  EXPECT_EQ(sormi->FieldByName("Maara").AsInteger(), 10);
 }
 
 INSTANTIATE_TEST_SUITE_P(StringTypes, CursorOnEngine,
