@@ -9,72 +9,19 @@
 // requests per record as the cursor sends). BM_RequestWalkMinimal: the fewest requests that
 // fetch the same bytes (the record, then one BlobRead). Counters: requests per record.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <memory>
-#include <stdexcept>
 #include <string>
 
+#include "bench/cursor/walk_fixture.h"
 #include "dbclient/nxdb.h"
 #include "dbconn/nxtwWinsockTransport.h"
 
 namespace vantera {
 namespace {
 
-constexpr int kRecords = 600;
-const char* const kCard = "BENCHCARD0000001";
-
-// kantadb-server with a private data folder, stopped with SIGTERM at the end of the run.
-class ServerChild {
- public:
-  ServerChild() {
-    char templ[] = "/tmp/vantera-cursor-bench-XXXXXX";
-    if (!mkdtemp(templ))
-      throw std::runtime_error("mkdtemp");
-    dir_ = templ;
-    std::string data = dir_ + "/data";
-    std::string runtime = dir_ + "/run";
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0)
-      throw std::runtime_error("pipe");
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      int null = ::open("/dev/null", O_WRONLY);
-      dup2(null, 2);
-      execl(KANTADB_SERVER_PATH, KANTADB_SERVER_PATH, "--listen", "127.0.0.1:0", "--no-discovery",
-            "--data", data.c_str(), "--runtime-dir", runtime.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    ::close(out[1]);
-    std::string line;
-    char c;
-    while (line.size() < 200 && ::read(out[0], &c, 1) == 1 && c != '\n')
-      line.push_back(c);
-    ::close(out[0]);
-    size_t colon = line.rfind(':');
-    if (colon == std::string::npos)
-      throw std::runtime_error("kantadb-server did not start");
-    port_ = static_cast<uint16_t>(std::atoi(line.c_str() + colon + 1));
-  }
-  ~ServerChild() {
-    ::kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  uint16_t Port() const { return port_; }
-
- private:
-  pid_t pid_ = -1;
-  uint16_t port_ = 0;
-  std::string dir_;
-};
+using bench::kWalkCard;
+using bench::ServerChild;
 
 struct Setup {
   ServerChild server;
@@ -90,20 +37,7 @@ struct Setup {
     session.SetServerEngine(&engine);
     database.SetSession(&session);
     database.SetAliasName("Tarvola");
-    TnxTable t("TblAsSormi");
-    t.SetDatabase(&database);
-    t.SetTableName("ASSORMI");
-    t.Open();
-    Bytes templ(1024, '\x5A');
-    for (int i = 0; i < kRecords; ++i) {
-      t.Append();
-      t.FieldByName("AsNo").SetAsString(std::to_string(100000 + i));
-      t.FieldByName("KorttiLyh").SetAsString(kCard);
-      TMemoryStream s(templ);
-      t.FieldByName("Jalki").LoadFromStream(s);
-      t.Post();
-    }
-    t.Close();
+    bench::FillWalkTable(database);
   }
   uint64_t Sent() { return transport.Statistics().messagesSent; }
 };
@@ -117,23 +51,8 @@ void BM_CursorWalk(benchmark::State& state) {
   Setup& s = Shared();
   uint64_t before = s.Sent();
   int64_t records = 0;
-  for (auto _ : state) {
-    TnxTable t("TblAsSormi");
-    t.SetDatabase(&s.database);
-    t.SetTableName("ASSORMI");
-    t.SetIndexFieldNames("KorttiLyh");
-    t.Open();
-    t.SetRangeBounds({std::string(kCard)}, {std::string(kCard)});
-    for (; !t.Eof(); t.Next()) {
-      benchmark::DoNotOptimize(t.FieldByName("AsNo").AsString());
-      TMemoryStream jalki;
-      t.FieldByName("Jalki").SaveToStream(jalki);
-      if (jalki.Size() != 1024)
-        state.SkipWithError("template of the wrong size");
-      ++records;
-    }
-    t.Close();
-  }
+  for (auto _ : state)
+    records += bench::WalkOnce(s.database, state);
   state.SetItemsProcessed(records);
   state.counters["requests_per_record"] =
       static_cast<double>(s.Sent() - before) / static_cast<double>(records);
@@ -156,7 +75,7 @@ void RequestWalk(benchmark::State& state, bool minimal) {
       return;
     }
     Bytes key = dict.NewRecord();
-    std::string card(kCard);
+    std::string card(kWalkCard);
     Bytes field(1, static_cast<char>(card.size()));
     field += card;
     dict.SetFieldBytes(std::span<char>(key.data(), key.size()), dict.FieldNumber("KorttiLyh"),
