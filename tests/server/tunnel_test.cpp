@@ -258,8 +258,10 @@ TEST(TunnelServer, HostileEnvelopesNeverOpenARealSession) {
   }
   // Credentials under the wrong key, and truncated or bit-flipped ones.
   const Bytes good = Credentials(right, "kassa", "sala");
+  Bytes flipped = good;  // one bit changed, whatever the byte was
+  flipped[30] = static_cast<char>(flipped[30] ^ 0x01);
   for (const Bytes& bad : {Credentials(wrong, "kassa", "sala"), good.substr(0, good.size() - 8),
-                           good.substr(0, good.size() - 1), Bytes(good).replace(30, 1, "\x01")}) {
+                           good.substr(0, good.size() - 1), flipped}) {
     Reply r = t.Send(bad);
     EXPECT_EQ(r.error, nxcode::kLostCommunication);
     EXPECT_FALSE(r.hadData);
