@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "app/Main.h"
+#include "app/demo_run.h"
 #include "app/termination_signal.h"
 #include "app/workstation_wiring.h"
 #include "core/win1252.h"
@@ -45,13 +46,19 @@ int RunWorkstation(int& argc, char** argv, const CommandLine& command) {
   if (window.TerminationRequested())
     return window.ExitCode();
   window.showMaximized();
-  TerminationSignals system_close([&window] { window.close(); });  // a system close
+  if (!command.demo_enrol_card.empty())
+    StartDemoEnrolment(window, command.demo_enrol_card);
+  TerminationSignals system_close([&window, &command] {  // a system close
+    SaveDemoRecord(window, command);
+    window.close();
+  });
 
   if (command.quit_after_ms >= 0) {
     QTimer::singleShot(command.quit_after_ms, &window, [&window, &command] {
       if (!command.screenshot_path.empty() &&
           !window.grab().save(QString::fromStdString(command.screenshot_path)))
         std::cerr << "vantera: cannot save the screenshot " << command.screenshot_path << "\n";
+      SaveDemoRecord(window, command);
       window.close();
     });
   }

@@ -72,6 +72,12 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
       }
     } else if (name == "--screenshot") {
       value(c.screenshot_path);
+    } else if (name == "--demo-enrol") {
+      value(c.demo_enrol_card);
+    } else if (name == "--log-file") {
+      value(c.log_file);
+    } else if (name == "--tab-shots") {
+      value(c.shots_prefix);
     } else if (name == "--quit-after") {
       if (value(text)) {
         int ms = -1;

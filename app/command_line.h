@@ -15,6 +15,10 @@ struct CommandLine {
   std::string key_text;         // --encode-key TEXT (as given, UTF-8)
   std::string screenshot_path;  // --screenshot FILE: saved just before quitting
   int quit_after_ms = -1;       // --quit-after MS: close the window after MS; -1 never
+  // Hidden options for demos and end-to-end tests (not in --help):
+  std::string demo_enrol_card;  // --demo-enrol CARD: enrol a finger for CARD at start-up
+  std::string log_file;         // --log-file FILE: the activity log, written at closing
+  std::string shots_prefix;     // --tab-shots PREFIX: PREFIX-1.png, -2.png of each tab
   std::string error;            // why the command line was refused (mode kError)
 };
 

@@ -43,10 +43,21 @@ TEST(CommandLineTest, ParsesOptionsAndRefusesBadOnes) {
   c = Parse({"--quit-after", "1500", "--ini", "a.ini"});
   EXPECT_EQ(c.quit_after_ms, 1500);
   EXPECT_EQ(c.ini_path, "a.ini");
+  // The demo's options run the window and stay out of the help text.
+  c = Parse({"--demo-enrol", "6390000010010001", "--log-file=/tmp/l.txt", "--tab-shots", "/tmp/t"});
+  EXPECT_EQ(c.mode, CommandLine::kRunWindow);
+  EXPECT_EQ(c.demo_enrol_card, "6390000010010001");
+  EXPECT_EQ(c.log_file, "/tmp/l.txt");
+  EXPECT_EQ(c.shots_prefix, "/tmp/t");
+  EXPECT_EQ(c.quit_after_ms, -1);
+  EXPECT_EQ(HelpText().find("--demo-enrol"), std::string::npos);
+  EXPECT_EQ(HelpText().find("--log-file"), std::string::npos);
 
   for (auto args : std::vector<std::vector<const char*>>{{"--bogus"},
                                                          {"--encode-key"},
                                                          {"--ini"},
+                                                         {"--demo-enrol"},
+                                                         {"--log-file"},
                                                          {"--ini="},
                                                          {"--quit-after", "-1"},
                                                          {"--quit-after", "soon"},
