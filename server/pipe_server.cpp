@@ -14,6 +14,7 @@
 #include "core/runtime_dir.h"
 #include "dbconn/pipe_messages.h"
 #include "dbconn/pipe_names.h"
+#include "server/connection_limits.h"
 
 namespace vantera {
 
@@ -176,16 +177,10 @@ void PipeServer::Serve(std::shared_ptr<Connection> c) {
     ssize_t got = ::recvmsg(c->fd, &msg, 0);
     auto now = Clock::now();
     if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (!handler.Handshaken() &&
-          now - opened > std::chrono::milliseconds(options_.handshakeTimeoutMs)) {
-        reason = "no handshake within " + std::to_string(options_.handshakeTimeoutMs) + " ms";
+      reason = QuietConnectionLimitReason(handler, opened, lastData, now,
+                                          options_.handshakeTimeoutMs, options_.frameTimeoutMs);
+      if (!reason.empty())
         break;
-      }
-      if (handler.InsideFrame() &&
-          now - lastData > std::chrono::milliseconds(options_.frameTimeoutMs)) {
-        reason = "frame left unfinished for " + std::to_string(options_.frameTimeoutMs) + " ms";
-        break;
-      }
       continue;
     }
     if (got == 0) {

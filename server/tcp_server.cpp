@@ -14,6 +14,7 @@
 
 #include "dbconn/discovery_datagrams.h"
 #include "dbconn/winsock_errors.h"
+#include "server/connection_limits.h"
 
 namespace vantera {
 
@@ -227,16 +228,10 @@ void TcpServer::Serve(std::shared_ptr<Connection> c) {
     ssize_t got = ::recv(c->fd, buffer.data(), buffer.size(), 0);
     auto now = Clock::now();
     if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (!handler.Handshaken() &&
-          now - opened > std::chrono::milliseconds(options_.handshakeTimeoutMs)) {
-        reason = "no handshake within " + std::to_string(options_.handshakeTimeoutMs) + " ms";
+      reason = QuietConnectionLimitReason(handler, opened, lastData, now,
+                                          options_.handshakeTimeoutMs, options_.frameTimeoutMs);
+      if (!reason.empty())
         break;
-      }
-      if (handler.InsideFrame() &&
-          now - lastData > std::chrono::milliseconds(options_.frameTimeoutMs)) {
-        reason = "frame left unfinished for " + std::to_string(options_.frameTimeoutMs) + " ms";
-        break;
-      }
       continue;
     }
     if (got == 0) {
