@@ -38,11 +38,22 @@ system_spawn() {
   system_pids+=("$system_pid")
 }
 
-# system_stop PID: asks the program to stop (SIGTERM) and waits for it, at most 10 s.
+# system_stop PID: asks the program to stop (SIGTERM), waits for it (at most 10 s, then it
+# is killed) and returns its exit status.
 system_stop() {
   kill "$1" 2>/dev/null || true
-  for _ in $(seq 100); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.1; done
+  for _ in $(seq 100); do kill -0 "$1" 2>/dev/null || break; sleep 0.1; done
   kill -9 "$1" 2>/dev/null || true
+  wait "$1"
+}
+
+# system_check_reports: fails when a program wrote a sanitizer report into its log (the
+# end-to-end runs also serve as sanitizer tests of the programs).
+system_check_reports() {
+  if grep -l -E "ERROR: (Address|Leak)Sanitizer|runtime error:" "$system_work"/*.log \
+    >"$system_work/reports.txt"; then
+    system_fail "sanitizer report in $(tr '\n' ' ' <"$system_work/reports.txt")"
+  fi
 }
 
 # wait_for SECONDS COMMAND...: runs COMMAND every 0.1 s until it succeeds; 1 on time-out.

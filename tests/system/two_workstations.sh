@@ -96,8 +96,8 @@ for n in 1 2; do
 done
 echo "both card points got their OK reply from their own workstation"
 
-system_stop "$ws1"
-system_stop "$ws2"
+system_stop "$ws1" || system_fail "Vantera01 ended with status $?"
+system_stop "$ws2" || system_fail "Vantera02 ended with status $?"
 grep -q "Verify=TRUE  AsNo=           1001 " "$work/activity1.txt" ||
   system_fail "Vantera01 did not identify 1001: $(cat "$work/activity1.txt")"
 grep -q "Verify=TRUE  AsNo=           1002 " "$work/activity2.txt" ||
@@ -109,10 +109,12 @@ fi
 
 # Both counters are in the database: each fingerprint record starts at 1 when enrolled and
 # was raised once by its identification.
-system_stop "$kanta_pid"
+system_stop "$kanta_pid" || system_fail "kantadb-server ended with status $?"
 "$build_dir/server/kantadb-server" export ASSORMI --data "$work/data" >"$work/assormi.csv" \
   2>"$work/export.log" || system_fail "export failed: $(cat "$work/export.log")"
 counted() { grep -Eq "^ *$1,[0-9]+,2," "$work/assormi.csv"; }
 counted 1001 && counted 1002 ||
   system_fail "the counters did not land in the database: $(cat "$work/assormi.csv")"
 echo "both identification counters were raised to 2 in ASSORMI"
+system_stop "$msg_pid" || system_fail "vantera-msgserver ended with status $?"
+system_check_reports
