@@ -290,11 +290,14 @@ Bytes TnxBlowfishRC4SecuredTransport::Seal(uint32_t messageId, uint32_t word,
 
 namespace {
 
-// Carries the caller's callback through the inner transport's reply delivery.
+// Carries the caller's callback through the inner transport's reply delivery. A failure
+// is reported under the caller's own message id, so that the layer above matches it to its
+// request and sees the error itself (11276) rather than a reply to some other message.
 struct UnsealContext {
   TnxBlowfishRC4SecuredTransport* transport;
   TnxCipherPool* pool;
   const std::string* key;  // Key() cannot change while the transport is started
+  uint32_t messageId;
   TnxReplyCallback callback;
   void* cookie;
   bool delivered = false;
@@ -307,7 +310,7 @@ void TnxBlowfishRC4SecuredTransport::Unseal(uint32_t /*messageId*/, uint32_t err
   auto* c = static_cast<UnsealContext*>(context);
   c->delivered = true;
   if (errorCode != 0) {
-    c->callback(0, errorCode, nullptr, 0, c->cookie);
+    c->callback(c->messageId, errorCode, nullptr, 0, c->cookie);
     return;
   }
   Bytes buffer;
@@ -320,7 +323,7 @@ void TnxBlowfishRC4SecuredTransport::Unseal(uint32_t /*messageId*/, uint32_t err
   }
   if (check != EnvelopeCheck::Ok) {
     c->transport->LogLine(std::string("reply envelope refused: ") + EnvelopeCheckName(check));
-    c->callback(0, nxcode::kLostCommunication, nullptr, 0, c->cookie);
+    c->callback(c->messageId, nxcode::kLostCommunication, nullptr, 0, c->cookie);
     return;
   }
   const std::string_view p = envelope.payload;
@@ -331,7 +334,7 @@ void TnxBlowfishRC4SecuredTransport::Unseal(uint32_t /*messageId*/, uint32_t err
 void TnxBlowfishRC4SecuredTransport::SealedRequest(uint32_t tunnelSessionId, uint32_t messageId,
                                                    std::string_view payload, uint32_t timeout,
                                                    TnxReplyCallback callback, void* cookie) {
-  UnsealContext context{this, &pool_, &Key(), callback, cookie};
+  UnsealContext context{this, &pool_, &Key(), messageId, callback, cookie};
   try {
     const Bytes envelope = Seal(messageId, timeout, payload);
     Transport()->Request(0, tunnelSessionId, kTunnelRequestId, envelope.data(),
@@ -341,7 +344,7 @@ void TnxBlowfishRC4SecuredTransport::SealedRequest(uint32_t tunnelSessionId, uin
       throw;  // the caller's own callback failed; it must not be called again
     const uint32_t code = nxConvertException(std::current_exception(), this);
     if (code != 0)
-      callback(0, code, nullptr, 0, cookie);
+      callback(messageId, code, nullptr, 0, cookie);
   }
 }
 
@@ -387,7 +390,7 @@ void TnxBlowfishRC4SecuredTransport::Request(uint32_t transportId, uint32_t sess
   CheckStarted();
   uint32_t tunnel = 0;
   if (transportId != 0 || !LookUp(sessionId, tunnel) || tunnel == 0) {
-    callback(0, nxcode::kLostCommunication, nullptr, 0, cookie);
+    callback(messageId, nxcode::kLostCommunication, nullptr, 0, cookie);
     return;
   }
   SealedRequest(tunnel, messageId, std::string_view(data ? data : "", data ? length : 0), timeout,

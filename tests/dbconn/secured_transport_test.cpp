@@ -147,6 +147,7 @@ TEST(SecuredTransport, SessionsTravelSealedThroughTunnelSessions) {
   Reply wrongTransport;
   t.secured.Request(3, b, 9, "x", 1, 0, &Collect, &wrongTransport);
   EXPECT_EQ(wrongTransport.error, nxcode::kLostCommunication);
+  EXPECT_EQ(wrongTransport.messageId, 9u);
   uint32_t none = 1;
   EXPECT_EQ(t.secured.EstablishSession(1, "kassa", "sala", 0, none), nxcode::kLostCommunication);
   EXPECT_EQ(none, 0u);
@@ -238,14 +239,16 @@ TEST(SecuredTransport, DamagedRepliesEndOnlyTheirRequest) {
     t.inner->tamper = damages[i];
     Reply bad = t.Send(s, 5, "tietue");
     EXPECT_EQ(bad.error, nxcode::kLostCommunication) << i;
-    EXPECT_EQ(bad.messageId, 0u);
+    EXPECT_EQ(bad.messageId, 5u);  // under the request's own id
     EXPECT_FALSE(bad.hadData);
     t.inner->tamper = nullptr;
     EXPECT_EQ(t.Send(s, 5, "tietue").data, "tietue") << i;
   }
   // A failed inner transport: every request ends with its error, posts are dropped.
   t.inner->failed = true;
-  EXPECT_EQ(t.Send(s, 5, "x").error, nxcode::kLostCommunication);
+  Reply lost = t.Send(s, 5, "x");
+  EXPECT_EQ(lost.error, nxcode::kLostCommunication);
+  EXPECT_EQ(lost.messageId, 5u);
   t.secured.Post(0, s, 5, "x", 1, 0);
   EXPECT_TRUE(t.echo->posts.empty());
 }
