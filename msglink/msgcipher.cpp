@@ -35,6 +35,11 @@ void Chipper::SetKeyText(std::string_view text) {
   key_set_ = true;
 }
 
+void Chipper::ResetFeedback() {
+  CheckKey();
+  std::memcpy(cv_, iv_, sizeof cv_);
+}
+
 void Chipper::CheckKey() const {
   if (!key_set_)
     throw ECipherError("Cipher not initialized");

@@ -55,6 +55,11 @@ class Chipper {
   // meaningless bytes.
   std::string DecryptLine(std::string_view wire);
 
+  // Sets the feedback register back to the IV, as SetKeyText leaves it, without deriving
+  // the key again: a server that deciphers many lines under the one fixed key keeps it set
+  // and starts each line from here. Needs a key set (else ECipherError).
+  void ResetFeedback();
+
   // Overwrites the key schedule with zero bytes, fills IV and CV with 0xFF bytes and marks
   // the cipher as having no key.
   void WipeKey();

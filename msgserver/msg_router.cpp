@@ -227,9 +227,11 @@ void MsgRouter::HandleLine(Client& c, const std::string& wire) {
     Drop(c, "garbage line");
     return;
   }
-  chipper_.SetKeyText(kMessageKey);
+  // The key is fixed and derived once; each line starts from the initial feedback register.
+  if (!chipper_.HasKey())
+    chipper_.SetKeyText(kMessageKey);
+  chipper_.ResetFeedback();
   std::string plain = chipper_.DecryptLine(wire);
-  chipper_.WipeKey();
   TBrkApart split("^", true);
   split.SetBaseString(plain);
   split.Split();

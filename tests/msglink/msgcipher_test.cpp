@@ -147,9 +147,18 @@ TEST(Chipper, RefusesWorkWithoutKeyAndRestartsOnEverySetKeyText) {
   // SetKeyText over a set key starts again from the same register.
   c.SetKeyText(kMessageKey);
   EXPECT_EQ(c.EncryptLine("abc"), first);
+  // ResetFeedback starts again from the same register without a new key, for both ways.
+  EXPECT_NE(c.EncryptLine("abc"), first);
+  c.ResetFeedback();
+  EXPECT_EQ(c.EncryptLine("abc"), first);
+  c.ResetFeedback();
+  EXPECT_EQ(c.DecryptLine(first), "abc");
+  c.ResetFeedback();
+  EXPECT_EQ(c.DecryptLine(first), "abc");
   c.WipeKey();
   EXPECT_FALSE(c.HasKey());
   EXPECT_THROW((void)c.EncryptLine(""), ECipherError);
+  EXPECT_THROW(c.ResetFeedback(), ECipherError);
 }
 
 TEST(Chipper, WipeKeyOverwritesTheKeyMaterialInTheObject) {
