@@ -178,7 +178,6 @@ class TnxRemoteSession {
   uint32_t session_id_;
   uint32_t timeout_;
   std::deque<TnxReplyRecord> queue_;
-  const void* pending_requester_ = nullptr;
   std::vector<AliasEntry> alias_cache_;
   bool alias_cache_valid_ = false;
   std::mutex children_mutex_;
