@@ -114,15 +114,13 @@ void FingerprintStore::AppendRecord(const std::string& display_as_no, const std:
   TblAsSormi.FieldByName("KorttiLyh").SetAsString(kortti_lyh);
   TblAsSormi.FieldByName("Maara").SetAsInteger(1);
   TblAsSormi.FieldByName("Aika").SetAsDateTime(now_());
-  try {
-    TMemoryStream stream;
-    stream.WriteBuffer(template_bytes.data(), static_cast<int64_t>(template_bytes.size()));
-    stream.SetPosition(0);
-    TblAsSormi.FieldByName("Jalki").LoadFromStream(stream);
-  } catch (const EnxDatabaseError&) {
-    // The record is kept without the whole template: null, or the bytes written so far.
-  } catch (const EStreamError&) {
-  }
+  // A failed template write propagates like a failed post: a record without its whole
+  // template would look enrolled but could never match, so it is not posted (closing the
+  // cursor discards it) and the operator sees the error.
+  TMemoryStream stream;
+  stream.WriteBuffer(template_bytes.data(), static_cast<int64_t>(template_bytes.size()));
+  stream.SetPosition(0);
+  TblAsSormi.FieldByName("Jalki").LoadFromStream(stream);
   TblAsSormi.Post();
 }
 

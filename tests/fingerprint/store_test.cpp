@@ -86,19 +86,28 @@ TEST_F(StoreOnEngine, AppendAddsARecordEveryTimeWithTheWholeTemplate) {
   }
 }
 
-TEST_F(StoreOnEngine, AFailedBlobWriteIsSwallowedAndTheRecordStillPosted) {
+TEST_F(StoreOnEngine, AFailedTemplateWriteOrPostStoresNothingAndPropagates) {
   Bytes templ = testing::Enrolled("1002/peukalo", 9).ExportBytes();
-  transport.fail_id = nxmsg::kBlobCreate;
-  bool opened = false;
-  store.AppendFingerprint("1002", "100201", templ, &opened);
-  EXPECT_TRUE(opened);
-  transport.fail_id = 0;
+  // A failed template write is the save's error: the blob stream's write error when the
+  // blob cannot be created, the server's error when its bytes cannot be written. No record
+  // without its whole template is posted.
+  for (uint16_t failing : {nxmsg::kBlobCreate, nxmsg::kBlobWrite}) {
+    transport.fail_id = failing;
+    bool opened = false;
+    if (failing == nxmsg::kBlobCreate)
+      EXPECT_THROW(store.AppendFingerprint("1002", "100201", templ, &opened), EStreamError);
+    else
+      EXPECT_THROW(store.AppendFingerprint("1002", "100201", templ, &opened), EnxDatabaseError);
+    EXPECT_TRUE(opened);
+    transport.fail_id = 0;
+    EXPECT_FALSE(store.TblAsSormi.Active());
+    EXPECT_TRUE(Fingerprints().empty()) << failing;
+  }
+  store.AppendFingerprint("1002", "100201", templ);
   auto rows = Fingerprints();
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].as_no, StoredAsNo("1002"));
-  EXPECT_EQ(rows[0].maara, 1);
-  EXPECT_TRUE(rows[0].jalki_null);
-  EXPECT_FALSE(store.TblAsSormi.Active());
+  EXPECT_EQ(rows[0].jalki, templ);
 
   // A failed post propagates; the cursor is closed and nothing is stored.
   transport.fail_id = nxmsg::kRecordInsert;
@@ -109,7 +118,7 @@ TEST_F(StoreOnEngine, AFailedBlobWriteIsSwallowedAndTheRecordStillPosted) {
 
   // A failed open: `opened` stays false.
   transport.fail_id = nxmsg::kTableOpen;
-  opened = false;
+  bool opened = false;
   EXPECT_THROW(store.AppendFingerprint("1003", "100301", templ, &opened), EnxDatabaseError);
   transport.fail_id = 0;
   EXPECT_FALSE(opened);
