@@ -74,10 +74,18 @@ void Identification::FPGetTemplateXDone(const IFPTemplate& captured) {
     ArmCapture();  // a template that cannot be read must not leave the reader disarmed
     throw;
   }
-  store_.CloseFingerprints();  // 3
-  int64_t start = clock_();
-  result_ = IdentificationResult();
-  store_.OpenForIdentification();
+  int64_t start = 0;
+  try {  // 3
+    store_.CloseFingerprints();
+    start = clock_();
+    result_ = IdentificationResult();
+    store_.OpenForIdentification();
+  } catch (const std::exception&) {
+    // A database that cannot be reached must not leave the reader disarmed for good: arm
+    // it again, and the error reaches the operator.
+    ArmCapture();
+    throw;
+  }
   try {  // 4: the final step follows, however the pass ends
     try {
       Compare(captured);  // 5 to 7
