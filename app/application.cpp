@@ -30,6 +30,13 @@ void Application::ReportError(const std::exception& error) {
   error_box_->ShowError(error.what());
 }
 
+void ReportApplicationError(const std::exception& error) {
+  if (auto* app = dynamic_cast<Application*>(QCoreApplication::instance()))
+    app->ReportError(error);
+  else
+    std::cerr << "vantera: " << Win1252ToUtf8(error.what()) << std::endl;
+}
+
 int RunWorkstation(int& argc, char** argv, const CommandLine& command) {
   Application app(argc, argv);  // 1: the application, titled "Vantera"
 

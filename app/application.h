@@ -26,6 +26,10 @@ class Application : public QApplication {
   std::unique_ptr<ErrorBox> error_box_ = std::make_unique<MessageErrorBox>();
 };
 
+// Reports an error through the running Application; without one (tests with a plain
+// application object) only on standard error.
+void ReportApplicationError(const std::exception& error);
+
 // Program entry for the window: builds the window and its parts, runs start-up, then the
 // event loop. Returns the exit code: 0 after a normal close, 1 when start-up failed.
 int RunWorkstation(int& argc, char** argv, const CommandLine& command);

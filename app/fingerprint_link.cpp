@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "app/Main.h"
+#include "app/application.h"
 #include "app/message_link.h"
 #include "app/qt_text.h"
 #include "core/runtime_dir.h"
@@ -110,7 +111,14 @@ void WorkstationFingerprints::InitCaptureControl() {
     socket_ = std::make_unique<ReaderSocket>(reader_, RuntimeDir(runtime_dir_));
   } catch (const std::runtime_error& error) {
     window_.WriteLog(error.what(), true);
+    return;
   }
+  // A placement from the reader tool whose handling failed is reported like one from the
+  // panels: through the application's error report.
+  QObject::connect(socket_.get(), &ReaderSocket::PlacementFailed, &context_,
+                   [](const QByteArray& error) {
+                     ReportApplicationError(std::runtime_error(error.toStdString()));
+                   });
 }
 
 void WorkstationFingerprints::StartCapture() {

@@ -164,7 +164,8 @@ void ReaderSocket::ReadClient(int id) {
     client->buffer.erase(0, end + 1);
     client->notifier->setEnabled(false);
     std::string finger;
-    std::string reply = Answer(line, &finger);
+    std::string failure;
+    std::string reply = Answer(line, &finger, &failure);
     it = clients_.find(id);
     if (it == clients_.end())
       return;
@@ -173,10 +174,13 @@ void ReaderSocket::ReadClient(int id) {
     SendAll(client->fd, reply);
     emit Answered(QString::fromStdString(finger),
                   QString::fromStdString(reply.substr(0, reply.size() - 1)));
+    if (!failure.empty())
+      emit PlacementFailed(QByteArray::fromStdString(failure));
   }
 }
 
-std::string ReaderSocket::Answer(std::string_view line, std::string* finger) {
+std::string ReaderSocket::Answer(std::string_view line, std::string* finger,
+                                 std::string* failure) {
   std::string error;
   std::optional<PlaceRequest> request = ParsePlaceRequest(line, &error);
   if (!request)
@@ -184,11 +188,12 @@ std::string ReaderSocket::Answer(std::string_view line, std::string* finger) {
   *finger = request->finger;
   // The name travels as UTF-8; inside, texts are Windows-1252, as the panel gives them too.
   // A failure in a control's OnDone handler must not unwind through the event loop: the
-  // client gets it as its answer (and the Answered signal carries it to the log).
+  // client gets it as its answer, and PlacementFailed reports it at the workstation.
   try {
     PlaceReply reply = reader_.Place(Utf8ToWin1252(request->finger), request->target);
     return FormatPlaceReply(reply);
   } catch (const std::exception& e) {
+    *failure = e.what();
     std::string text = e.what();
     for (char& c : text)
       if (c == '\n' || c == '\r')

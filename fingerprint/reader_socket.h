@@ -48,13 +48,18 @@ class ReaderSocket : public QObject {
   // A request was answered: the finger (UTF-8) and the reply line without its "\n"; for
   // the activity log.
   void Answered(const QString& finger, const QString& reply);
+  // A placement was taken but the control's OnDone handler failed: the error text
+  // (Windows-1252 bytes, as the program's errors are). Emitted after the client has its
+  // answer, so that a report box cannot hold the answer back.
+  void PlacementFailed(const QByteArray& error);
 
  private:
   struct Client;
   void Accept();
   void ReadClient(int id);
   void CloseClient(int id);
-  std::string Answer(std::string_view line, std::string* finger);
+  // The reply line for a request; a handler failure is also kept in *failure.
+  std::string Answer(std::string_view line, std::string* finger, std::string* failure);
 
   SimulatedReader& reader_;
   std::string path_;

@@ -207,6 +207,29 @@ std::string Exchange(const std::string& path, const std::string& request) {
   return got;
 }
 
+TEST(ReaderSocket, AFailingHandlerIsAnsweredAndReportedAtTheWorkstation) {
+  TempDir dir;
+  Workstation ws(dir.path);
+  QObject::connect(&ws.capture, &FPControl::OnDone, [](const IFPTemplate&) {
+    throw std::runtime_error("Lost communication\nwith network server.");
+  });
+  std::vector<std::string> reported;
+  bool answered_first = false;
+  QObject::connect(ws.socket.get(), &ReaderSocket::Answered,
+                   [&] { answered_first = reported.empty(); });
+  QObject::connect(ws.socket.get(), &ReaderSocket::PlacementFailed,
+                   [&](const QByteArray& error) { reported.push_back(error.toStdString()); });
+  ws.capture.Start();
+  // The client gets the error on one line; the workstation gets it whole, once.
+  EXPECT_EQ(Exchange(ws.socket->Path(), "place capture 5/a\n"),
+            "error Lost communication with network server.\n");
+  EXPECT_EQ(reported, (std::vector<std::string>{"Lost communication\nwith network server."}));
+  EXPECT_TRUE(answered_first);
+  // A request the socket refuses is the client's matter, not reported.
+  EXPECT_EQ(Exchange(ws.socket->Path(), "place sideways x\n"), "error unknown target\n");
+  EXPECT_EQ(reported.size(), 1u);
+}
+
 TEST(ReaderSocket, BadRequestsAreAnsweredWithErrors) {
   TempDir dir;
   Workstation ws(dir.path);
