@@ -7,11 +7,13 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <climits>
+#include <iostream>
 #include <stdexcept>
 
 #include "app/qt_text.h"
 #include "app/status_hints.h"
 #include "app/version.h"
+#include "core/win1252.h"
 #include "dbconn/nxllException.h"
 
 namespace vantera {
@@ -119,8 +121,10 @@ void TfrmVantera::OpenDatabase() {
     parts_.database->OpenConnection(settings_.engine_kind, settings_.alias);
     parts_.database->OpenSession();
   } catch (const EnxDatabaseError& error) {
-    error_box_->ShowAbortError("Yhteys " + settings_.alias + "-kantaan ei onnistu. " +
-                               error.BareText());
+    const std::string text =
+        "Yhteys " + settings_.alias + "-kantaan ei onnistu. " + error.BareText();
+    std::cerr << "vantera: " << Win1252ToUtf8(text) << std::endl;  // also for logs
+    error_box_->ShowAbortError(text);
     RequestTermination(kStartupFailedExitCode);
   }
 }

@@ -53,8 +53,14 @@ int RunWorkstation(int& argc, char** argv, const CommandLine& command) {
   if (window.TerminationRequested())
     return window.ExitCode();
   window.showMaximized();
-  if (!command.demo_enrol_card.empty())
-    StartDemoEnrolment(window, command.demo_enrol_card);
+  if (!command.demo_enrol_card.empty()) {
+    try {
+      StartDemoEnrolment(window, command.demo_enrol_card);
+    } catch (const std::exception& error) {
+      app.ReportError(error);  // e.g. the database is gone: the demo run cannot go on
+      return 1;
+    }
+  }
   TerminationSignals system_close([&window, &command] {  // a system close
     SaveDemoRecord(window, command);
     window.close();

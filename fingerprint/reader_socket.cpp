@@ -179,8 +179,7 @@ void ReaderSocket::ReadClient(int id) {
   }
 }
 
-std::string ReaderSocket::Answer(std::string_view line, std::string* finger,
-                                 std::string* failure) {
+std::string ReaderSocket::Answer(std::string_view line, std::string* finger, std::string* failure) {
   std::string error;
   std::optional<PlaceRequest> request = ParsePlaceRequest(line, &error);
   if (!request)
