@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "dbclient/workstation_tables.h"
 #include "dbconn/nxllException.h"
@@ -13,8 +14,15 @@ namespace vantera {
 
 FolderReport PrepareDataFolder(const std::string& folder, TnxFieldType string_type,
                                bool remove_orphans) {
-  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-    throw EnxBaseException(10018);  // The alias references a directory that does not exist.
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    if (errno == ENOENT)              // only the last folder of the path is made
+      throw EnxBaseException(10018);  // The alias references a directory that does not exist.
+    throw EnxBaseException("Cannot create the data folder " + folder + ": " + std::strerror(errno),
+                           10018);
+  }
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+    throw EnxBaseException("The data folder " + folder + " is not a folder", 10018);
   FolderReport report;
   SqliteStore store(folder, false);
   if (store.TableNames().empty()) {

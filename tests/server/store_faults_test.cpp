@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <cstdio>
+#include <utility>
+
 #include "tests/server/engine_test_support.h"
 
 namespace vantera::testing {
@@ -45,6 +48,30 @@ class StoreFaultsTest : public ::testing::Test {
   int32_t db_ = 0;
   OpenCursor s_;
 };
+
+// A data folder that cannot be made says why; a missing parent is the alias error.
+TEST(DataFolder, FoldersThatCannotBeMadeGiveClearErrors) {
+  TempFolder root;
+  const std::string file = root.path() + "/tiedosto";
+  std::fclose(std::fopen(file.c_str(), "w"));
+  auto error_of = [](const std::string& folder) -> std::pair<uint32_t, std::string> {
+    try {
+      PrepareDataFolder(folder, nxtShortString);
+    } catch (const EnxBaseException& e) {
+      return {e.ErrorCode(), e.BareText()};
+    }
+    return {0, ""};
+  };
+  EXPECT_EQ(error_of(root.path() + "/puuttuu/kanta"),
+            std::make_pair(10018u, std::string("The alias references a directory that does not "
+                                               "exist.")));
+  EXPECT_EQ(error_of(file), std::make_pair(10018u, "The data folder " + file + " is not a folder"));
+  EXPECT_EQ(
+      error_of(file + "/kanta"),
+      std::make_pair(10018u, "Cannot create the data folder " + file + "/kanta: Not a directory"));
+  // A new folder is made with the tables in it.
+  EXPECT_EQ(error_of(root.path() + "/uusi"), std::make_pair(0u, std::string()));
+}
 
 TEST_F(StoreFaultsTest, EveryFailingWriteOfAnInsertLeavesNothingBehind) {
   int64_t blob =
