@@ -250,6 +250,15 @@ void MsgRouter::HandleLine(Client& c, const std::string& wire) {
     if (old != names_.end() && old->second == c.id)
       names_.erase(old);
     c.name = f[kFieldLahettaja];
+    // One connection per name: the newest login takes the name (a restarted workstation
+    // whose old connection has not died yet), and the older connection is closed so that
+    // it does not wait in vain for lines that now go elsewhere.
+    auto holder = names_.find(c.name);
+    if (holder != names_.end() && holder->second != c.id) {
+      auto other = clients_.find(holder->second);
+      if (other != clients_.end())
+        Drop(*other->second, "the name logged in again from " + c.peer);
+    }
     names_[c.name] = c.id;
     log_(Describe(c) + " logged in");
     return;

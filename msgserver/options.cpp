@@ -35,7 +35,8 @@ const char kMsgServerUsage[] =
     "  --help               show this text\n"
     "\n"
     "A client that sends garbage, an overlong line, too many lines, a wrong login, or that\n"
-    "stops reading its lines is dropped; the others are not affected.\n"
+    "stops reading its lines is dropped; the others are not affected. A login under a\n"
+    "name that is logged in already takes the name over and closes the older connection.\n"
     "\n"
     "Exit status: 0 after a clean stop, 1 when the server cannot start, 2 on a bad\n"
     "command line.\n";

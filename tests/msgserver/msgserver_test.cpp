@@ -132,6 +132,21 @@ TEST(MsgServer, DropsMisbehavingClientsAndKeepsTheOthers) {
   std::string plain;
   ASSERT_TRUE(station.ReadPlain(&plain, In(5000)));
   EXPECT_EQ(plain, "Crd^Vantera01^Kassa01^-^7^Kortti^99^^^");
+
+  // A second login under a taken name takes it over; the older connection is closed and
+  // the lines for the name reach the newer one.
+  MsgLineClient restarted;
+  LogIn(restarted, server.port(), "Vantera01", server);
+  EXPECT_TRUE(IsDropped(station));
+  EXPECT_TRUE(server.program().StderrContains("(Vantera01) dropped: the name logged in again"));
+  point.SendPlain("Crd^Vantera01^Kassa01^-^8^Kortti^99^^^");
+  ASSERT_TRUE(restarted.ReadPlain(&plain, In(5000)));
+  EXPECT_EQ(plain, "Crd^Vantera01^Kassa01^-^8^Kortti^99^^^");
+  // Logging in again on the same connection keeps it.
+  restarted.SendPlain("Moi^-^Vantera01^-^0^QXVKM^");
+  point.SendPlain("Crd^Vantera01^Kassa01^-^9^Kortti^99^^^");
+  ASSERT_TRUE(restarted.ReadPlain(&plain, In(5000)));
+  EXPECT_EQ(plain, "Crd^Vantera01^Kassa01^-^9^Kortti^99^^^");
 }
 
 TEST(MsgServer, CipherTextShape) {
