@@ -1,5 +1,6 @@
 #include "server/server_options.h"
 
+#include <fstream>
 #include <stdexcept>
 
 #include "core/win1252.h"
@@ -15,6 +16,29 @@ uint64_t ParseNumber(const std::string& option, const std::string& text, uint64_
   if (v > max)
     throw std::invalid_argument(option + ": " + text + " is above " + std::to_string(max));
   return v;
+}
+
+// The key of --tunnel-key-file: the file's first line, without its line end. Keeps the
+// key out of the process list and lets it hold blanks.
+std::string ReadKeyFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in)
+    throw std::invalid_argument("--tunnel-key-file: cannot read " + path);
+  constexpr size_t kMaxKeyFile = 4096;
+  std::string text(kMaxKeyFile + 1, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<size_t>(in.gcount()));
+  if (text.size() > kMaxKeyFile)
+    throw std::invalid_argument("--tunnel-key-file: " + path + " is longer than 4096 bytes");
+  text = text.substr(0, text.find('\n'));
+  if (!text.empty() && text.back() == '\r')
+    text.pop_back();
+  return text;
+}
+
+// The workstation holds its key in Windows-1252; UTF-8 text is converted.
+std::string TunnelKeyText(const std::string& text) {
+  return IsValidUtf8(text) ? Utf8ToWin1252(text) : text;
 }
 
 }  // namespace
@@ -75,10 +99,11 @@ ServerOptions ParseServerOptions(const std::vector<std::string>& args) {
     } else if (a == "--no-local") {
       o.localTransports = false;
     } else if (a == "--tunnel-key") {
-      // The workstation holds its key in Windows-1252; a UTF-8 command line is converted.
-      const std::string& v = value();
       o.tunnel = true;
-      o.tunnelKey = IsValidUtf8(v) ? Utf8ToWin1252(v) : v;
+      o.tunnelKey = TunnelKeyText(value());
+    } else if (a == "--tunnel-key-file") {
+      o.tunnel = true;
+      o.tunnelKey = TunnelKeyText(ReadKeyFile(value()));
     } else if (a == "--trace") {
       o.trace = true;
     } else {
@@ -118,6 +143,8 @@ std::string ServerUsage() {
          "  --no-discovery           do not answer discovery queries\n"
          "  --no-local               serve neither the local pipe nor the local registry\n"
          "  --tunnel-key TEXT        serve the encrypted tunnel with this key (may be empty)\n"
+         "  --tunnel-key-file FILE   the same, the key being the first line of FILE (keeps\n"
+         "                           it out of the process list; blanks allowed)\n"
          "  --trace                  log every frame and connection\n"
          "  --help                   show this text\n"
          "\n"

@@ -1,6 +1,7 @@
 // The server's frame handling in process: the same answers however the bytes are split,
 // sessions shared by the connections of a transport, and the options of the program.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -168,6 +169,31 @@ TEST(ServerOptions, ParsesEveryOptionAndRefusesBadOnes) {
                                                         {"--name"},
                                                         {"--bogus"}})
     EXPECT_THROW(ParseServerOptions(bad), std::invalid_argument) << bad[0];
+}
+
+TEST(ServerOptions, TunnelKeyFromTheCommandLineOrTheFirstLineOfAFile) {
+  EXPECT_FALSE(ParseServerOptions({}).tunnel);
+  ServerOptions direct = ParseServerOptions({"--tunnel-key", "Kassa-\xC3\xA4"});  // UTF-8 in
+  EXPECT_TRUE(direct.tunnel);
+  EXPECT_EQ(direct.tunnelKey, "Kassa-\xE4");  // Windows-1252 inside
+
+  char path[] = "/tmp/vantera-key-XXXXXX";
+  int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  auto key_of = [&](const std::string& content) {
+    EXPECT_EQ(::ftruncate(fd, 0), 0);
+    EXPECT_EQ(::pwrite(fd, content.data(), content.size(), 0),
+              static_cast<ssize_t>(content.size()));
+    return ParseServerOptions({"--tunnel-key-file", path}).tunnelKey;
+  };
+  EXPECT_EQ(key_of("Kassa avain 2026\r\nsecond line\n"), "Kassa avain 2026");
+  EXPECT_EQ(key_of("\xC3\xA4\n"), "\xE4");
+  EXPECT_EQ(key_of(""), "");
+  EXPECT_TRUE(ParseServerOptions({"--tunnel-key-file", path}).tunnel);
+  EXPECT_THROW(key_of(std::string(5000, 'k')), std::invalid_argument);
+  ::close(fd);
+  ::unlink(path);
+  EXPECT_THROW(ParseServerOptions({"--tunnel-key-file", path}), std::invalid_argument);
 }
 
 }  // namespace
