@@ -97,11 +97,9 @@ void PipeServer::AcceptLoop() {
 }
 
 void PipeServer::Serve(std::shared_ptr<ServedConnection> c) {
-  using Clock = std::chrono::steady_clock;
   // Pipe connections are numbered apart from TCP ones in the log by a leading "pipe".
   FrameHandler handler(ctx_, c->number);
-  const auto opened = Clock::now();
-  auto lastData = opened;
+  QuietConnectionWatch watch(options_.handshakeTimeoutMs, options_.frameTimeoutMs);
   std::string reason;
   std::vector<char> message(kPipeMessageMax + 1);
   Bytes out;
@@ -111,30 +109,15 @@ void PipeServer::Serve(std::shared_ptr<ServedConnection> c) {
     msg.msg_iov = &part;
     msg.msg_iovlen = 1;
     ssize_t got = ::recvmsg(c->fd, &msg, 0);
-    auto now = Clock::now();
-    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      reason = QuietConnectionLimitReason(handler, opened, lastData, now,
-                                          options_.handshakeTimeoutMs, options_.frameTimeoutMs);
-      if (!reason.empty())
-        break;
+    const QuietConnectionWatch::Step step = watch.AfterReceive(got, handler, reason);
+    if (step == QuietConnectionWatch::Step::Again)
       continue;
-    }
-    if (got == 0) {
-      if (handler.InsideFrame())
-        reason = "closed by the client in the middle of a frame";
+    if (step == QuietConnectionWatch::Step::End)
       break;
-    }
-    if (got < 0) {
-      if (errno == EINTR)
-        continue;
-      reason = std::string("receive: ") + std::strerror(errno);
-      break;
-    }
     if (msg.msg_flags & MSG_TRUNC) {
       reason = "pipe message longer than " + std::to_string(kPipeMessageMax) + " bytes";
       break;
     }
-    lastData = now;
     out.clear();
     FrameHandler::Result r = handler.Consume(message.data(), static_cast<size_t>(got), out);
     if (!out.empty() && !WriteFrames(c->fd, out)) {

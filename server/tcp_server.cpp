@@ -152,10 +152,8 @@ void TcpServer::AcceptLoop() {
 }
 
 void TcpServer::Serve(std::shared_ptr<Connection> c) {
-  using Clock = std::chrono::steady_clock;
   FrameHandler handler(ctx_, c->number);
-  const auto opened = Clock::now();
-  auto lastData = opened;
+  QuietConnectionWatch watch(options_.handshakeTimeoutMs, options_.frameTimeoutMs);
   std::string reason;
   std::vector<char> buffer(kReadChunk);
   Bytes out;
@@ -163,26 +161,11 @@ void TcpServer::Serve(std::shared_ptr<Connection> c) {
     // The socket's receive time-out (kPollMs) wakes the loop to check the stop flag and the
     // time limits without a poll call in front of every read.
     ssize_t got = ::recv(c->fd, buffer.data(), buffer.size(), 0);
-    auto now = Clock::now();
-    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      reason = QuietConnectionLimitReason(handler, opened, lastData, now,
-                                          options_.handshakeTimeoutMs, options_.frameTimeoutMs);
-      if (!reason.empty())
-        break;
+    const QuietConnectionWatch::Step step = watch.AfterReceive(got, handler, reason);
+    if (step == QuietConnectionWatch::Step::Again)
       continue;
-    }
-    if (got == 0) {
-      if (handler.InsideFrame())
-        reason = "closed by the client in the middle of a frame";
+    if (step == QuietConnectionWatch::Step::End)
       break;
-    }
-    if (got < 0) {
-      if (errno == EINTR)
-        continue;
-      reason = SystemError("receive");
-      break;
-    }
-    lastData = now;
     out.clear();
     FrameHandler::Result r = handler.Consume(buffer.data(), static_cast<size_t>(got), out);
     c->transportId = handler.TransportId();
