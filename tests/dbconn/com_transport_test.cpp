@@ -45,17 +45,10 @@ FileDescriptor MakeEntry(const std::string& folder, const std::string& fileName,
   return fd;
 }
 
-class ComTransportTest : public ::testing::Test {
+class ComTransportTest : public testing::LocalServerTest<RegistryServer, RegistryServerOptions,
+                                                         TnxRegisteredCOMTransport> {
  protected:
-  PrivateFolder folder;
-  LocalServerCore core;
-  RegistryServer server{core.context, Options(folder.Path(), "Main")};
-  TnxRegisteredCOMTransport transport{"nxCOMTransport"};
-
-  void SetUp() override {
-    server.Start();
-    transport.SetRuntimeFolder(folder.Path());
-  }
+  ComTransportTest() : LocalServerTest("nxCOMTransport") {}
 };
 
 TEST_F(ComTransportTest, SessionsRequestsAndPostsAreCallsOnTheServer) {

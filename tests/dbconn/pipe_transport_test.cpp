@@ -20,7 +20,6 @@ namespace {
 using testing::Ask;
 using testing::CodeOfOpen;
 using testing::Collect;
-using testing::LocalServerCore;
 using testing::PrivateFolder;
 using testing::Reply;
 
@@ -33,16 +32,12 @@ PipeServerOptions PipeOptions(const std::string& folder, const std::string& name
   return o;
 }
 
-class PipeTransportTest : public ::testing::Test {
+class PipeTransportTest
+    : public testing::LocalServerTest<PipeServer, PipeServerOptions, TnxNamedPipeTransport> {
  protected:
-  PrivateFolder folder;
-  LocalServerCore core;
-  PipeServer server{core.context, PipeOptions(folder.Path(), "Main")};
-  TnxNamedPipeTransport transport{"nxNamedPipeTransport"};
-
+  PipeTransportTest() : LocalServerTest("nxNamedPipeTransport") {}
   void SetUp() override {
-    server.Start();
-    transport.SetRuntimeFolder(folder.Path());
+    LocalServerTest::SetUp();
     transport.SetHeartbeatInterval(0);
   }
 };
