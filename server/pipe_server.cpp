@@ -2,7 +2,6 @@
 
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -40,28 +39,10 @@ bool WriteFrames(int fd, const Bytes& out) {
 
 }  // namespace
 
-struct PipeServer::Connection {
-  uint64_t number = 0;
-  std::mutex mutex;  // guards fd against close while another thread shuts it down
-  int fd = -1;
-  std::atomic<bool> finished{false};
-  std::thread thread;
-
-  void Shutdown() {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (fd >= 0)
-      ::shutdown(fd, SHUT_RDWR);
-  }
-  void CloseSocket() {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (fd >= 0)
-      ::close(fd);
-    fd = -1;
-  }
-};
-
 PipeServer::PipeServer(ServerContext& context, PipeServerOptions options)
-    : ctx_(context), options_(std::move(options)) {
+    : ctx_(context),
+      options_(std::move(options)),
+      connections_(ctx_.log, options_.maxConnections, std::chrono::milliseconds(kPollMs)) {
   if (options_.computerName.empty())
     options_.computerName = LocalComputerName();
 }
@@ -90,12 +71,7 @@ void PipeServer::Stop() {
     if (t->joinable())
       t->join();
   }
-  {
-    std::lock_guard<std::mutex> lock(connections_mutex_);
-    for (auto& c : connections_)
-      c->Shutdown();
-  }
-  ReapFinished(true);
+  connections_.StopAll();
   listen_fd_.Reset();
   mailslot_fd_.Reset();
   ::unlink(pipe_path_.c_str());
@@ -103,69 +79,27 @@ void PipeServer::Stop() {
     ::unlink(mailslot_path_.c_str());
 }
 
-void PipeServer::ReapFinished(bool all) {
-  std::list<std::shared_ptr<Connection>> done;
-  {
-    std::lock_guard<std::mutex> lock(connections_mutex_);
-    for (auto it = connections_.begin(); it != connections_.end();) {
-      if (all || (*it)->finished) {
-        done.push_back(*it);
-        it = connections_.erase(it);
-      } else {
-        ++it;
-      }
-    }
-  }
-  for (auto& c : done) {
-    if (c->thread.joinable())
-      c->thread.join();
-  }
-}
-
 void PipeServer::AcceptLoop() {
   while (!stop_) {
     pollfd p{listen_fd_.Get(), POLLIN, 0};
     int ready = ::poll(&p, 1, kPollMs);
-    ReapFinished(false);
+    connections_.ReapFinished();
     if (ready <= 0)
       continue;
     int fd = ::accept4(listen_fd_.Get(), nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0)
       continue;
-    auto c = std::make_shared<Connection>();
-    c->fd = fd;
-    size_t count;
-    {
-      std::lock_guard<std::mutex> lock(connections_mutex_);
-      c->number = next_number_++;
-      count = connections_.size();
-    }
-    if (count >= options_.maxConnections) {
-      ctx_.log.Line("pipe connection " + std::to_string(c->number) +
-                    " refused: " + std::to_string(count) + " connections open");
-      ::close(fd);
-      continue;
-    }
-    timeval tv{};
-    tv.tv_sec = 30;  // a client that never reads its answers cannot hold a thread forever
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    timeval tick{};
-    tick.tv_usec = kPollMs * 1000;
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
-    if (ctx_.trace)
-      ctx_.log.Line("pipe connection " + std::to_string(c->number));
-    std::lock_guard<std::mutex> lock(connections_mutex_);
-    connections_.push_back(c);
-    c->thread = std::thread([this, c] { Serve(c); });
+    auto c = std::make_shared<ServedConnection>();
+    connections_.Admit(
+        c, fd, [&c] { return "pipe connection " + std::to_string(c->number); }, ctx_.trace,
+        [this, c] { Serve(c); });
   }
 }
 
-void PipeServer::Serve(std::shared_ptr<Connection> c) {
-  using Clock = std::chrono::steady_clock;
+void PipeServer::Serve(std::shared_ptr<ServedConnection> c) {
   // Pipe connections are numbered apart from TCP ones in the log by a leading "pipe".
   FrameHandler handler(ctx_, c->number);
-  const auto opened = Clock::now();
-  auto lastData = opened;
+  QuietConnectionWatch watch(options_.handshakeTimeoutMs, options_.frameTimeoutMs);
   std::string reason;
   std::vector<char> message(kPipeMessageMax + 1);
   Bytes out;
@@ -175,30 +109,15 @@ void PipeServer::Serve(std::shared_ptr<Connection> c) {
     msg.msg_iov = &part;
     msg.msg_iovlen = 1;
     ssize_t got = ::recvmsg(c->fd, &msg, 0);
-    auto now = Clock::now();
-    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      reason = QuietConnectionLimitReason(handler, opened, lastData, now,
-                                          options_.handshakeTimeoutMs, options_.frameTimeoutMs);
-      if (!reason.empty())
-        break;
+    const QuietConnectionWatch::Step step = watch.AfterReceive(got, handler, reason);
+    if (step == QuietConnectionWatch::Step::Again)
       continue;
-    }
-    if (got == 0) {
-      if (handler.InsideFrame())
-        reason = "closed by the client in the middle of a frame";
+    if (step == QuietConnectionWatch::Step::End)
       break;
-    }
-    if (got < 0) {
-      if (errno == EINTR)
-        continue;
-      reason = std::string("receive: ") + std::strerror(errno);
-      break;
-    }
     if (msg.msg_flags & MSG_TRUNC) {
       reason = "pipe message longer than " + std::to_string(kPipeMessageMax) + " bytes";
       break;
     }
-    lastData = now;
     out.clear();
     FrameHandler::Result r = handler.Consume(message.data(), static_cast<size_t>(got), out);
     if (!out.empty() && !WriteFrames(c->fd, out)) {
@@ -212,8 +131,6 @@ void PipeServer::Serve(std::shared_ptr<Connection> c) {
     ctx_.log.Line("pipe connection " + std::to_string(c->number) + " dropped: " + reason);
   else if (ctx_.trace)
     ctx_.log.Line("pipe connection " + std::to_string(c->number) + " closed");
-  c->CloseSocket();
-  c->finished = true;
 }
 
 void PipeServer::DiscoveryLoop() {

@@ -10,13 +10,12 @@
 
 #include <atomic>
 #include <cstdint>
-#include <list>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
 #include "dbconn/local_sockets.h"
+#include "server/connection_threads.h"
 #include "server/frame_handler.h"
 
 namespace vantera {
@@ -48,11 +47,9 @@ class PipeServer {
   const std::string& PipePath() const { return pipe_path_; }
 
  private:
-  struct Connection;
   void AcceptLoop();
-  void Serve(std::shared_ptr<Connection> connection);
+  void Serve(std::shared_ptr<ServedConnection> connection);
   void DiscoveryLoop();
-  void ReapFinished(bool all);
 
   ServerContext& ctx_;
   PipeServerOptions options_;
@@ -64,9 +61,7 @@ class PipeServer {
   bool started_ = false;
   std::thread accept_thread_;
   std::thread discovery_thread_;
-  std::mutex connections_mutex_;
-  std::list<std::shared_ptr<Connection>> connections_;
-  uint64_t next_number_ = 1;
+  ConnectionThreads connections_;
 };
 
 }  // namespace vantera

@@ -3,7 +3,6 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <exception>
@@ -21,29 +20,15 @@ constexpr int kPollMs = 100;
 
 }  // namespace
 
-struct RegistryServer::Channel {
-  uint64_t number = 0;
-  std::mutex mutex;  // guards fd against close while another thread shuts it down
-  int fd = -1;
+struct RegistryServer::Channel : ServedConnection {
   std::set<uint32_t> transports;  // attached through this channel; end with it
-  std::atomic<bool> finished{false};
-  std::thread thread;
-
-  void Shutdown() {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (fd >= 0)
-      ::shutdown(fd, SHUT_RDWR);
-  }
-  void CloseSocket() {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (fd >= 0)
-      ::close(fd);
-    fd = -1;
-  }
 };
 
 RegistryServer::RegistryServer(ServerContext& context, RegistryServerOptions options)
-    : ctx_(context), options_(std::move(options)) {}
+    : ctx_(context),
+      options_(std::move(options)),
+      // A call once begun must arrive, and its answer be taken, in time.
+      channels_(ctx_.log, options_.maxConnections, std::chrono::seconds(30)) {}
 
 RegistryServer::~RegistryServer() {
   Stop();
@@ -65,12 +50,7 @@ void RegistryServer::Stop() {
     return;
   if (accept_thread_.joinable())
     accept_thread_.join();
-  {
-    std::lock_guard<std::mutex> lock(channels_mutex_);
-    for (auto& c : channels_)
-      c->Shutdown();
-  }
-  ReapFinished(true);
+  channels_.StopAll();
   // The entry is removed only while it is still ours: a server that replaced it keeps it.
   struct stat st {};
   if (::stat(path_.c_str(), &st) == 0 && st.st_ino == inode_)
@@ -78,55 +58,19 @@ void RegistryServer::Stop() {
   listen_fd_.Reset();
 }
 
-void RegistryServer::ReapFinished(bool all) {
-  std::list<std::shared_ptr<Channel>> done;
-  {
-    std::lock_guard<std::mutex> lock(channels_mutex_);
-    for (auto it = channels_.begin(); it != channels_.end();) {
-      if (all || (*it)->finished) {
-        done.push_back(*it);
-        it = channels_.erase(it);
-      } else {
-        ++it;
-      }
-    }
-  }
-  for (auto& c : done) {
-    if (c->thread.joinable())
-      c->thread.join();
-  }
-}
-
 void RegistryServer::AcceptLoop() {
   while (!stop_) {
     pollfd p{listen_fd_.Get(), POLLIN, 0};
     int ready = ::poll(&p, 1, kPollMs);
-    ReapFinished(false);
+    channels_.ReapFinished();
     if (ready <= 0)
       continue;
     int fd = ::accept4(listen_fd_.Get(), nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0)
       continue;
     auto c = std::make_shared<Channel>();
-    c->fd = fd;
-    size_t count;
-    {
-      std::lock_guard<std::mutex> lock(channels_mutex_);
-      c->number = next_number_++;
-      count = channels_.size();
-    }
-    if (count >= options_.maxConnections) {
-      ctx_.log.Line("registry connection refused: " + std::to_string(count) + " connections open");
-      ::close(fd);
-      continue;
-    }
-    timeval tv{};
-    tv.tv_sec = 30;  // a call once begun must arrive, and its answer be taken, in time
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    std::lock_guard<std::mutex> lock(channels_mutex_);
-    channels_.push_back(c);
-    c->thread = std::thread([this, c] { Serve(c); });
+    channels_.Admit(
+        c, fd, [] { return std::string("registry connection"); }, false, [this, c] { Serve(c); });
   }
 }
 
@@ -166,8 +110,6 @@ void RegistryServer::Serve(std::shared_ptr<Channel> c) {
     EndTransport(id, "its registry connection closed");
   if (!reason.empty())
     ctx_.log.Line("registry connection " + std::to_string(c->number) + " dropped: " + reason);
-  c->CloseSocket();
-  c->finished = true;
 }
 
 void RegistryServer::EndTransport(uint32_t transportId, const char* why) {

@@ -12,14 +12,13 @@
 
 #include <atomic>
 #include <cstdint>
-#include <list>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
 #include "dbconn/local_sockets.h"
 #include "dbconn/registry_calls.h"
+#include "server/connection_threads.h"
 #include "server/frame_handler.h"
 
 namespace vantera {
@@ -55,7 +54,6 @@ class RegistryServer {
   void Serve(std::shared_ptr<Channel> channel);
   RegistryReply Execute(Channel& channel, const RegistryCall& call);
   void EndTransport(uint32_t transportId, const char* why);
-  void ReapFinished(bool all);
 
   ServerContext& ctx_;
   RegistryServerOptions options_;
@@ -65,9 +63,7 @@ class RegistryServer {
   std::atomic<bool> stop_{false};
   bool started_ = false;
   std::thread accept_thread_;
-  std::mutex channels_mutex_;
-  std::list<std::shared_ptr<Channel>> channels_;
-  uint64_t next_number_ = 1;
+  ConnectionThreads channels_;
 };
 
 }  // namespace vantera

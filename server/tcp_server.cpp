@@ -4,7 +4,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -61,32 +60,15 @@ bool WriteAll(int fd, const Bytes& data) {
 
 }  // namespace
 
-struct TcpServer::Connection {
-  uint64_t number = 0;
+struct TcpServer::Connection : ServedConnection {
   std::string peer;
-  std::mutex mutex;  // guards fd against close while another thread shuts it down
-  int fd = -1;
   std::atomic<uint32_t> transportId{0};
-  std::atomic<bool> drop{false};
-  std::atomic<bool> finished{false};
-  std::thread thread;
-
-  void Shutdown() {
-    drop = true;
-    std::lock_guard<std::mutex> lock(mutex);
-    if (fd >= 0)
-      ::shutdown(fd, SHUT_RDWR);
-  }
-  void CloseSocket() {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (fd >= 0)
-      ::close(fd);
-    fd = -1;
-  }
 };
 
 TcpServer::TcpServer(ServerContext& context, TcpServerOptions options)
-    : ctx_(context), options_(std::move(options)) {}
+    : ctx_(context),
+      options_(std::move(options)),
+      connections_(ctx_.log, options_.maxConnections, std::chrono::milliseconds(kPollMs)) {}
 
 TcpServer::~TcpServer() {
   Stop();
@@ -137,12 +119,7 @@ void TcpServer::Stop() {
     if (t->joinable())
       t->join();
   }
-  {
-    std::lock_guard<std::mutex> lock(connections_mutex_);
-    for (auto& c : connections_)
-      c->Shutdown();
-  }
-  ReapFinished(true);
+  connections_.StopAll();
   for (int* fd : {&listen_fd_, &discovery_fd_, &reply_fd_}) {
     if (*fd >= 0)
       ::close(*fd);
@@ -154,30 +131,11 @@ void TcpServer::Stop() {
   }
 }
 
-void TcpServer::ReapFinished(bool all) {
-  std::list<std::shared_ptr<Connection>> done;
-  {
-    std::lock_guard<std::mutex> lock(connections_mutex_);
-    for (auto it = connections_.begin(); it != connections_.end();) {
-      if (all || (*it)->finished) {
-        done.push_back(*it);
-        it = connections_.erase(it);
-      } else {
-        ++it;
-      }
-    }
-  }
-  for (auto& c : done) {
-    if (c->thread.joinable())
-      c->thread.join();
-  }
-}
-
 void TcpServer::AcceptLoop() {
   while (!stop_) {
     pollfd p{listen_fd_, POLLIN, 0};
     int ready = ::poll(&p, 1, kPollMs);
-    ReapFinished(false);
+    connections_.ReapFinished();
     if (ready <= 0)
       continue;
     sockaddr_in from{};
@@ -186,39 +144,16 @@ void TcpServer::AcceptLoop() {
     if (fd < 0)
       continue;
     auto c = std::make_shared<Connection>();
-    c->fd = fd;
     c->peer = Peer(from);
-    size_t count;
-    {
-      std::lock_guard<std::mutex> lock(connections_mutex_);
-      c->number = next_number_++;
-      count = connections_.size();
-    }
-    if (count >= options_.maxConnections) {
-      ctx_.log.Line("connection " + std::to_string(c->number) + " from " + c->peer +
-                    " refused: " + std::to_string(count) + " connections open");
-      ::close(fd);
-      continue;
-    }
-    timeval tv{};
-    tv.tv_sec = 30;  // a client that never reads its answers cannot hold a thread forever
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    timeval tick{};
-    tick.tv_usec = kPollMs * 1000;
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
-    if (ctx_.trace)
-      ctx_.log.Line("connection " + std::to_string(c->number) + " from " + c->peer);
-    std::lock_guard<std::mutex> lock(connections_mutex_);
-    connections_.push_back(c);
-    c->thread = std::thread([this, c] { Serve(c); });
+    connections_.Admit(
+        c, fd, [&c] { return "connection " + std::to_string(c->number) + " from " + c->peer; },
+        ctx_.trace, [this, c] { Serve(c); });
   }
 }
 
 void TcpServer::Serve(std::shared_ptr<Connection> c) {
-  using Clock = std::chrono::steady_clock;
   FrameHandler handler(ctx_, c->number);
-  const auto opened = Clock::now();
-  auto lastData = opened;
+  QuietConnectionWatch watch(options_.handshakeTimeoutMs, options_.frameTimeoutMs);
   std::string reason;
   std::vector<char> buffer(kReadChunk);
   Bytes out;
@@ -226,26 +161,11 @@ void TcpServer::Serve(std::shared_ptr<Connection> c) {
     // The socket's receive time-out (kPollMs) wakes the loop to check the stop flag and the
     // time limits without a poll call in front of every read.
     ssize_t got = ::recv(c->fd, buffer.data(), buffer.size(), 0);
-    auto now = Clock::now();
-    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      reason = QuietConnectionLimitReason(handler, opened, lastData, now,
-                                          options_.handshakeTimeoutMs, options_.frameTimeoutMs);
-      if (!reason.empty())
-        break;
+    const QuietConnectionWatch::Step step = watch.AfterReceive(got, handler, reason);
+    if (step == QuietConnectionWatch::Step::Again)
       continue;
-    }
-    if (got == 0) {
-      if (handler.InsideFrame())
-        reason = "closed by the client in the middle of a frame";
+    if (step == QuietConnectionWatch::Step::End)
       break;
-    }
-    if (got < 0) {
-      if (errno == EINTR)
-        continue;
-      reason = SystemError("receive");
-      break;
-    }
-    lastData = now;
     out.clear();
     FrameHandler::Result r = handler.Consume(buffer.data(), static_cast<size_t>(got), out);
     c->transportId = handler.TransportId();
@@ -261,16 +181,14 @@ void TcpServer::Serve(std::shared_ptr<Connection> c) {
                   " dropped: " + reason);
   else if (ctx_.trace)
     ctx_.log.Line("connection " + std::to_string(c->number) + " closed");
-  c->CloseSocket();
-  c->finished = true;
 }
 
 void TcpServer::DropTransport(uint32_t transportId) {
-  std::lock_guard<std::mutex> lock(connections_mutex_);
-  for (auto& c : connections_) {
-    if (c->transportId == transportId)
-      c->Shutdown();
-  }
+  // Every connection of this listener is a TcpServer::Connection.
+  connections_.ForEach([transportId](ServedConnection& c) {
+    if (static_cast<Connection&>(c).transportId == transportId)
+      c.Shutdown();
+  });
 }
 
 void TcpServer::WatchdogLoop() {

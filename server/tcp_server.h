@@ -8,12 +8,11 @@
 
 #include <atomic>
 #include <cstdint>
-#include <list>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
+#include "server/connection_threads.h"
 #include "server/frame_handler.h"
 
 namespace vantera {
@@ -49,7 +48,6 @@ class TcpServer {
   void WatchdogLoop();
   void DiscoveryLoop();
   void DropTransport(uint32_t transportId);
-  void ReapFinished(bool all);
 
   ServerContext& ctx_;
   TcpServerOptions options_;
@@ -61,9 +59,7 @@ class TcpServer {
   std::thread accept_thread_;
   std::thread watchdog_thread_;
   std::thread discovery_thread_;
-  std::mutex connections_mutex_;
-  std::list<std::shared_ptr<Connection>> connections_;
-  uint64_t next_number_ = 1;
+  ConnectionThreads connections_;
 };
 
 }  // namespace vantera

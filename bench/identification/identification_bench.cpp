@@ -7,17 +7,12 @@
 //
 // The pass should stay within 1.3 times the walk plus the comparisons.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "bench/common/server_child.h"
 #include "dbconn/nxtwWinsockTransport.h"
 #include "fingerprint/enrolment_merge.h"
 #include "fingerprint/identification.h"
@@ -29,53 +24,6 @@ namespace {
 
 constexpr int kCards = 6;
 constexpr int kPerCard = 100;  // 600 templates in all
-
-// kantadb-server with a private data folder, stopped with SIGTERM at the end of the run.
-class ServerChild {
- public:
-  ServerChild() {
-    char templ[] = "/tmp/vantera-ident-bench-XXXXXX";
-    if (!mkdtemp(templ))
-      throw std::runtime_error("mkdtemp");
-    dir_ = templ;
-    std::string data = dir_ + "/data";
-    std::string runtime = dir_ + "/run";
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0)
-      throw std::runtime_error("pipe");
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      int null = ::open("/dev/null", O_WRONLY);
-      dup2(null, 2);
-      execl(KANTADB_SERVER_PATH, KANTADB_SERVER_PATH, "--listen", "127.0.0.1:0", "--no-discovery",
-            "--data", data.c_str(), "--runtime-dir", runtime.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    ::close(out[1]);
-    std::string line;
-    char c;
-    while (line.size() < 200 && ::read(out[0], &c, 1) == 1 && c != '\n')
-      line.push_back(c);
-    ::close(out[0]);
-    size_t colon = line.rfind(':');
-    if (colon == std::string::npos)
-      throw std::runtime_error("kantadb-server did not start");
-    port_ = static_cast<uint16_t>(std::atoi(line.c_str() + colon + 1));
-  }
-  ~ServerChild() {
-    ::kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  uint16_t Port() const { return port_; }
-
- private:
-  pid_t pid_ = -1;
-  uint16_t port_ = 0;
-  std::string dir_;
-};
 
 class NullView : public WorkflowView {
  public:
@@ -111,7 +59,7 @@ std::string CardKey(int card) {
 }
 
 struct Setup {
-  ServerChild server;
+  bench::ServerChild server;
   TnxWinsockTransport transport{"nxWinsockTransport"};
   TnxRemoteServerEngine engine{"nxRemoteServerEngine"};
   TnxSession session{"nxSession"};

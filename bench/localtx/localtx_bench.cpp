@@ -5,18 +5,12 @@
 //
 // Compare items_per_second of BM_EmptyRequest/Pipe, /Registry and /Tcp.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
 
+#include "bench/common/server_child.h"
 #include "dbconn/nxtcCOMTransport.h"
 #include "dbconn/nxtnNamedPipeTransport.h"
 #include "dbconn/nxtwWinsockTransport.h"
@@ -24,65 +18,20 @@
 namespace vantera {
 namespace {
 
-// The real server program in a private runtime folder, stopped with SIGTERM at the end.
-class ServerChild {
- public:
-  ServerChild() {
-    char tmpl[] = "/tmp/vantera-localtx-bench-XXXXXX";
-    if (!mkdtemp(tmpl))
-      throw std::runtime_error("mkdtemp");
-    folder_ = tmpl;
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0)
-      throw std::runtime_error("pipe");
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      int null = ::open("/dev/null", O_WRONLY);
-      dup2(null, 2);
-      execl(KANTADB_SERVER_PATH, KANTADB_SERVER_PATH, "--listen", "127.0.0.1:0", "--no-discovery",
-            "--name", "Bench", "--runtime-dir", folder_.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    ::close(out[1]);
-    std::string line;
-    char c;
-    while (line.size() < 200 && ::read(out[0], &c, 1) == 1 && c != '\n')
-      line.push_back(c);
-    ::close(out[0]);
-    size_t colon = line.rfind(':');
-    if (colon == std::string::npos)
-      throw std::runtime_error("kantadb-server did not start");
-    port_ = static_cast<uint16_t>(std::atoi(line.c_str() + colon + 1));
-  }
-  ~ServerChild() {
-    ::kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-    std::error_code ec;
-    std::filesystem::remove_all(folder_, ec);
-  }
-  uint16_t Port() const { return port_; }
-  const std::string& Folder() const { return folder_; }
-
- private:
-  pid_t pid_ = -1;
-  uint16_t port_ = 0;
-  std::string folder_;
-};
-
-ServerChild& Server() {
-  static ServerChild server;
+// The server runs without a data folder: empty requests need none.
+bench::ServerChild& Server() {
+  static bench::ServerChild server({"--name", "Bench"}, bench::DataFolder::None);
   return server;
 }
 
 void Ignore(uint32_t, uint32_t, const char*, uint32_t, void*) {}
 
 std::unique_ptr<TnxBaseTransport> MakeTransport(int kind) {
-  ServerChild& server = Server();
+  bench::ServerChild& server = Server();
   switch (kind) {
     case 0: {
       auto t = std::make_unique<TnxNamedPipeTransport>("nxNamedPipeTransport");
-      t->SetRuntimeFolder(server.Folder());
+      t->SetRuntimeFolder(server.RuntimeFolder());
       t->SetPort(server.Port());
       t->SetHeartbeatInterval(0);
       t->SetServerNameRuntime("Bench");
@@ -90,7 +39,7 @@ std::unique_ptr<TnxBaseTransport> MakeTransport(int kind) {
     }
     case 1: {
       auto t = std::make_unique<TnxRegisteredCOMTransport>("nxCOMTransport");
-      t->SetRuntimeFolder(server.Folder());
+      t->SetRuntimeFolder(server.RuntimeFolder());
       t->SetServerNameRuntime("Bench");
       return t;
     }

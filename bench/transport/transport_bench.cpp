@@ -6,66 +6,25 @@
 // Compare items_per_second of BM_TransportEmptyRequest/threads:1 with BM_BarePingPong32.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
 
+#include "bench/common/server_child.h"
 #include "dbconn/nxtwWinsockTransport.h"
 
 namespace vantera {
 namespace {
 
-// The real server program, stopped with SIGTERM at the end of the run.
-class ServerChild {
- public:
-  ServerChild() {
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0)
-      throw std::runtime_error("pipe");
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      int null = ::open("/dev/null", O_WRONLY);
-      dup2(null, 2);
-      execl(KANTADB_SERVER_PATH, KANTADB_SERVER_PATH, "--listen", "127.0.0.1:0", "--no-discovery",
-            "--runtime-dir", "/tmp/vantera-transport-bench", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    ::close(out[1]);
-    std::string line;
-    char c;
-    while (line.size() < 200 && ::read(out[0], &c, 1) == 1 && c != '\n')
-      line.push_back(c);
-    ::close(out[0]);
-    size_t colon = line.rfind(':');
-    if (colon == std::string::npos)
-      throw std::runtime_error("kantadb-server did not start");
-    port_ = static_cast<uint16_t>(std::atoi(line.c_str() + colon + 1));
-  }
-  ~ServerChild() {
-    ::kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-  }
-  uint16_t Port() const { return port_; }
-
- private:
-  pid_t pid_ = -1;
-  uint16_t port_ = 0;
-};
-
 struct Setup {
-  ServerChild server;
+  bench::ServerChild server{{}, bench::DataFolder::None};
   TnxWinsockTransport transport;
   uint32_t session = 0;
 

@@ -17,47 +17,18 @@
 #include "dbconn/nxtcCOMTransport.h"
 #include "dbconn/registry_calls.h"
 #include "tests/dbconn/local_server_fixture.h"
+#include "tests/dbconn/transport_reply.h"
 #include "tests/server/server_process.h"
 
 namespace vantera {
 namespace {
 
+using testing::Ask;
+using testing::CodeOfOpen;
+using testing::Collect;
 using testing::LocalServerCore;
 using testing::PrivateFolder;
-
-struct Reply {
-  int calls = 0;
-  uint32_t messageId = 0;
-  uint32_t error = 0;
-  bool noData = false;
-  std::string data;
-};
-
-void Collect(uint32_t messageId, uint32_t error, const char* data, uint32_t length, void* cookie) {
-  auto* r = static_cast<Reply*>(cookie);
-  ++r->calls;
-  r->messageId = messageId;
-  r->error = error;
-  r->noData = data == nullptr;
-  if (data)
-    r->data.assign(data, length);
-}
-
-Reply Ask(TnxBaseTransport& t, uint32_t session, uint32_t messageId, const std::string& payload) {
-  Reply r;
-  t.Request(0, session, messageId, payload.data(), static_cast<uint32_t>(payload.size()), 10000,
-            &Collect, &r);
-  return r;
-}
-
-uint32_t CodeOfOpen(TnxBaseTransport& t) {
-  try {
-    t.Open();
-  } catch (const EnxTransportException& e) {
-    return e.ErrorCode();
-  }
-  return 0;
-}
+using testing::Reply;
 
 RegistryServerOptions Options(const std::string& folder, const std::string& name) {
   RegistryServerOptions o;
@@ -74,17 +45,10 @@ FileDescriptor MakeEntry(const std::string& folder, const std::string& fileName,
   return fd;
 }
 
-class ComTransportTest : public ::testing::Test {
+class ComTransportTest : public testing::LocalServerTest<RegistryServer, RegistryServerOptions,
+                                                         TnxRegisteredCOMTransport> {
  protected:
-  PrivateFolder folder;
-  LocalServerCore core;
-  RegistryServer server{core.context, Options(folder.Path(), "Main")};
-  TnxRegisteredCOMTransport transport{"nxCOMTransport"};
-
-  void SetUp() override {
-    server.Start();
-    transport.SetRuntimeFolder(folder.Path());
-  }
+  ComTransportTest() : LocalServerTest("nxCOMTransport") {}
 };
 
 TEST_F(ComTransportTest, SessionsRequestsAndPostsAreCallsOnTheServer) {
@@ -102,13 +66,13 @@ TEST_F(ComTransportTest, SessionsRequestsAndPostsAreCallsOnTheServer) {
   Reply empty = Ask(transport, session, 41, "");
   EXPECT_EQ(empty.calls, 1);
   EXPECT_EQ(empty.error, 0u);
-  EXPECT_TRUE(empty.noData);
+  EXPECT_FALSE(empty.hadData);
   EXPECT_EQ(empty.messageId, 41u);
   std::string big(300000, 'q');
   EXPECT_TRUE(Ask(transport, session, 42, big).data == big);
   Reply failed = Ask(transport, session, 7, "fail");
   EXPECT_EQ(failed.error, 1007u);
-  EXPECT_TRUE(failed.noData);
+  EXPECT_FALSE(failed.hadData);
 
   transport.Post(0, session, 5, "abcd", 4, 0);
   EXPECT_EQ(core.dispatcher.posts.load(), 1);

@@ -3,6 +3,7 @@
 // (message id + 1000 as its error when the payload is "fail").
 #pragma once
 
+#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <atomic>
@@ -68,6 +69,32 @@ struct LocalServerCore {
   AccountStore accounts;
   LoginChecker login;
   ServerContext context{registry, dispatcher, accounts, login, ServerLog::Null()};
+};
+
+// A test with one server half of type `Server` (options `Options`), named "Main" and
+// started in a private folder, and a transport of type `Transport` that looks for its
+// servers in that folder.
+template <class Server, class Options, class Transport>
+class LocalServerTest : public ::testing::Test {
+ protected:
+  explicit LocalServerTest(const std::string& transportName) : transport(transportName) {}
+
+  void SetUp() override {
+    server.Start();
+    transport.SetRuntimeFolder(folder.Path());
+  }
+
+  static Options MainOptions(const std::string& folder) {
+    Options o;
+    o.runtimeDir = folder;
+    o.serverName = "Main";
+    return o;
+  }
+
+  PrivateFolder folder;
+  LocalServerCore core;
+  Server server{core.context, MainOptions(folder.Path())};
+  Transport transport;
 };
 
 }  // namespace vantera::testing

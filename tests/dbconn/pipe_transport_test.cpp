@@ -11,47 +11,17 @@
 #include "dbconn/nxtnNamedPipeTransport.h"
 #include "dbconn/pipe_names.h"
 #include "tests/dbconn/local_server_fixture.h"
+#include "tests/dbconn/transport_reply.h"
 #include "tests/server/server_process.h"
 
 namespace vantera {
 namespace {
 
-using testing::LocalServerCore;
+using testing::Ask;
+using testing::CodeOfOpen;
+using testing::Collect;
 using testing::PrivateFolder;
-
-struct Reply {
-  int calls = 0;
-  uint32_t messageId = 0;
-  uint32_t error = 0;
-  bool noData = false;
-  std::string data;
-};
-
-void Collect(uint32_t messageId, uint32_t error, const char* data, uint32_t length, void* cookie) {
-  auto* r = static_cast<Reply*>(cookie);
-  ++r->calls;
-  r->messageId = messageId;
-  r->error = error;
-  r->noData = data == nullptr;
-  if (data)
-    r->data.assign(data, length);
-}
-
-Reply Ask(TnxBaseTransport& t, uint32_t session, uint32_t messageId, const std::string& payload) {
-  Reply r;
-  t.Request(0, session, messageId, payload.data(), static_cast<uint32_t>(payload.size()), 10000,
-            &Collect, &r);
-  return r;
-}
-
-uint32_t CodeOfOpen(TnxBaseTransport& t) {
-  try {
-    t.Open();
-  } catch (const EnxTransportException& e) {
-    return e.ErrorCode();
-  }
-  return 0;
-}
+using testing::Reply;
 
 PipeServerOptions PipeOptions(const std::string& folder, const std::string& name,
                               uint16_t port = 16000) {
@@ -62,16 +32,12 @@ PipeServerOptions PipeOptions(const std::string& folder, const std::string& name
   return o;
 }
 
-class PipeTransportTest : public ::testing::Test {
+class PipeTransportTest
+    : public testing::LocalServerTest<PipeServer, PipeServerOptions, TnxNamedPipeTransport> {
  protected:
-  PrivateFolder folder;
-  LocalServerCore core;
-  PipeServer server{core.context, PipeOptions(folder.Path(), "Main")};
-  TnxNamedPipeTransport transport{"nxNamedPipeTransport"};
-
+  PipeTransportTest() : LocalServerTest("nxNamedPipeTransport") {}
   void SetUp() override {
-    server.Start();
-    transport.SetRuntimeFolder(folder.Path());
+    LocalServerTest::SetUp();
     transport.SetHeartbeatInterval(0);
   }
 };
@@ -87,7 +53,7 @@ TEST_F(PipeTransportTest, RequestsTravelWholeAcrossPipeMessageBoundaries) {
   Reply empty = Ask(transport, session, 41, "");
   EXPECT_EQ(empty.calls, 1);
   EXPECT_EQ(empty.error, 0u);
-  EXPECT_TRUE(empty.noData);
+  EXPECT_FALSE(empty.hadData);
   EXPECT_EQ(empty.messageId, 41u);
 
   // Frames of 65504 and 65505 bytes both ways, and one of several pipe messages.
@@ -100,7 +66,7 @@ TEST_F(PipeTransportTest, RequestsTravelWholeAcrossPipeMessageBoundaries) {
   }
   Reply failed = Ask(transport, session, 7, "fail");
   EXPECT_EQ(failed.error, 1007u);
-  EXPECT_TRUE(failed.noData);
+  EXPECT_FALSE(failed.hadData);
 
   transport.Post(0, session, 5, "abc", 3, 0);
   Reply after = Ask(transport, session, 43, "ok");  // the post arrived before this reply

@@ -18,37 +18,16 @@
 #include "dbconn/nxllErrors.h"
 #include "dbconn/nxllException.h"
 #include "dbconn/nxtwWinsockTransport.h"
+#include "tests/dbconn/transport_reply.h"
 #include "tests/server/server_process.h"
 
 namespace vantera {
 namespace {
 
+using testing::Ask;
+using testing::Collect;
+using testing::Reply;
 using testing::ServerProcess;
-
-struct Reply {
-  int calls = 0;
-  uint32_t messageId = 0;
-  uint32_t error = 0;
-  bool noData = false;
-  std::string data;
-};
-
-void Collect(uint32_t messageId, uint32_t error, const char* data, uint32_t length, void* cookie) {
-  auto* r = static_cast<Reply*>(cookie);
-  ++r->calls;
-  r->messageId = messageId;
-  r->error = error;
-  r->noData = data == nullptr;
-  if (data)
-    r->data.assign(data, length);
-}
-
-Reply Ask(TnxBaseTransport& t, uint32_t session, uint32_t messageId, const std::string& payload) {
-  Reply r;
-  t.Request(0, session, messageId, payload.data(), static_cast<uint32_t>(payload.size()), 10000,
-            &Collect, &r);
-  return r;
-}
 
 // Counts every connection that the transport opens (or tries to).
 class CountingTransport : public TnxWinsockTransport {
@@ -104,7 +83,7 @@ TEST(TcpTransport, StartWithHeartbeatOpensTwoConnectionsThatServeLaterRequestsLa
   EXPECT_EQ(r.calls, 1);
   EXPECT_EQ(r.messageId, 77u);
   EXPECT_EQ(r.error, nxcode::kNotSupported);
-  EXPECT_TRUE(r.noData);
+  EXPECT_FALSE(r.hadData);
   Reply r2 = Ask(t, session, 78, std::string(100, 'x'));
   EXPECT_EQ(r2.error, nxcode::kNotSupported);
   t.Post(0, session, 79, "post", 4, 10000);
@@ -250,7 +229,7 @@ TEST(TcpTransport, AnswerOfAnotherKindGives11276AndKeepsTheConnection) {
   EXPECT_EQ(r.calls, 1);
   EXPECT_EQ(r.messageId, 9u);
   EXPECT_EQ(r.error, nxcode::kLostCommunication);
-  EXPECT_TRUE(r.noData);
+  EXPECT_FALSE(r.hadData);
   EXPECT_FALSE(t.Failed());
   EXPECT_EQ(t.IdleConnectionCount(), 1u);
   EXPECT_EQ(t.opened, 1);
@@ -457,7 +436,7 @@ TEST(TcpTransport, OversizedShortAndForeignRepliesEndTheRequestWith11276) {
     EXPECT_EQ(r.calls, 1);
     EXPECT_EQ(r.messageId, 3u);
     EXPECT_EQ(r.error, nxcode::kLostCommunication);
-    EXPECT_TRUE(r.noData);
+    EXPECT_FALSE(r.hadData);
   }
 }
 

@@ -20,29 +20,16 @@
 #include "server/server_options.h"
 #include "server/tcp_server.h"
 #include "server/tunnel_dispatcher.h"
+#include "tests/dbconn/transport_reply.h"
 #include "tests/server/server_process.h"
 
 namespace vantera {
 namespace {
 
+using testing::Ask;
+using testing::Collect;
+using testing::Reply;
 using testing::ServerProcess;
-
-struct Reply {
-  int calls = 0;
-  uint32_t messageId = 0;
-  uint32_t error = 0;
-  bool hadData = false;
-  std::string data;
-};
-
-void Collect(uint32_t messageId, uint32_t error, const char* data, uint32_t length, void* cookie) {
-  auto* r = static_cast<Reply*>(cookie);
-  ++r->calls;
-  r->messageId = messageId;
-  r->error = error;
-  r->hadData = data != nullptr;
-  r->data.assign(data ? data : "", data ? length : 0);
-}
 
 // The client's chain: the encrypted transport over a TCP transport to 127.0.0.1:port.
 struct Client {
@@ -55,9 +42,7 @@ struct Client {
     secured.Open();
   }
   Reply Send(uint32_t session, uint32_t messageId, const std::string& data) {
-    Reply r;
-    secured.Request(0, session, messageId, data.data(), static_cast<uint32_t>(data.size()), 5000,
-                    &Collect, &r);
+    Reply r = Ask(secured, session, messageId, data, 5000);
     EXPECT_EQ(r.calls, 1);
     return r;
   }

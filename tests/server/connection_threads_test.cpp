@@ -1,0 +1,170 @@
+// The connection bookkeeping of the listeners on socket pairs: numbering, refusal beyond
+// the limit, the time-outs of an admitted socket, reaping of finished threads, stopping.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "server/connection_threads.h"
+
+namespace vantera {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A log written to memory; Lines() gives what was logged without the program name and time.
+class MemoryLog {
+ public:
+  MemoryLog() : file_(open_memstream(&data_, &size_)), log_(file_) {}
+  ~MemoryLog() {
+    std::fclose(file_);
+    std::free(data_);
+  }
+  ServerLog& Log() { return log_; }
+  std::vector<std::string> Lines() {
+    std::fflush(file_);
+    std::vector<std::string> lines;
+    std::istringstream in(std::string(data_, size_));
+    for (std::string line; std::getline(in, line);) {
+      const size_t name = line.find(' ');
+      const size_t time = line.find(' ', name + 1);
+      lines.push_back(line.substr(time + 1));
+    }
+    return lines;
+  }
+
+ private:
+  char* data_ = nullptr;
+  size_t size_ = 0;
+  std::FILE* file_;
+  ServerLog log_;
+};
+
+// One end of a socket pair for the server side, the other kept as the client.
+struct Pair {
+  int server = -1;
+  int client = -1;
+  Pair() {
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) == 0) {
+      server = fds[0];
+      client = fds[1];
+    }
+  }
+  ~Pair() { CloseClient(); }
+  void CloseClient() {
+    if (client >= 0)
+      ::close(client);
+    client = -1;
+  }
+  // True when the server end has been closed or shut down (the client reads end of file).
+  bool ClientSeesEnd() const {
+    timeval tv{2, 0};
+    setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    char b;
+    return ::recv(client, &b, 1, 0) == 0;
+  }
+};
+
+// Serves by waiting until the client hangs up or the socket is shut down (at most 10 s).
+std::function<void()> WaitForEnd(const std::shared_ptr<ServedConnection>& c,
+                                 std::atomic<int>& served) {
+  return [c, &served] {
+    ++served;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    char b[16];
+    while (std::chrono::steady_clock::now() < deadline) {
+      ssize_t got = ::recv(c->fd, b, sizeof b, 0);
+      if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+        return;
+    }
+  };
+}
+
+bool WaitFinished(const ServedConnection& c) {
+  for (int i = 0; i < 500 && !c.finished; ++i)
+    std::this_thread::sleep_for(10ms);
+  return c.finished;
+}
+
+int OpenCount(ConnectionThreads& threads) {
+  int n = 0;
+  threads.ForEach([&n](ServedConnection&) { ++n; });
+  return n;
+}
+
+TEST(ConnectionThreads, NumbersRefusesBeyondTheLimitReapsAndStops) {
+  MemoryLog memory;
+  std::atomic<int> served{0};
+  ConnectionThreads threads(memory.Log(), 2, 100ms);
+  Pair a, b, c, d;
+  ASSERT_GE(d.server, 0);
+  std::vector<std::shared_ptr<ServedConnection>> conns;
+  for (int i = 0; i < 4; ++i)
+    conns.push_back(std::make_shared<ServedConnection>());
+  auto label = [](const std::shared_ptr<ServedConnection>& x) {
+    return [x] { return "test connection " + std::to_string(x->number); };
+  };
+
+  threads.Admit(conns[0], a.server, label(conns[0]), true, WaitForEnd(conns[0], served));
+  threads.Admit(conns[1], b.server, label(conns[1]), false, WaitForEnd(conns[1], served));
+  // The third is beyond the limit: numbered all the same, closed, never served.
+  threads.Admit(conns[2], c.server, label(conns[2]), true, WaitForEnd(conns[2], served));
+  EXPECT_EQ(conns[0]->number, 1u);
+  EXPECT_EQ(conns[1]->number, 2u);
+  EXPECT_EQ(conns[2]->number, 3u);
+  EXPECT_EQ(conns[2]->fd, -1);
+  EXPECT_TRUE(c.ClientSeesEnd());
+  EXPECT_EQ(OpenCount(threads), 2);
+
+  // An admitted socket waits at most 30 s on a send and the given time on a receive.
+  timeval tv{};
+  socklen_t len = sizeof tv;
+  ASSERT_EQ(getsockopt(a.server, SOL_SOCKET, SO_SNDTIMEO, &tv, &len), 0);
+  EXPECT_EQ(tv.tv_sec, 30);
+  EXPECT_EQ(tv.tv_usec, 0);
+  ASSERT_EQ(getsockopt(a.server, SOL_SOCKET, SO_RCVTIMEO, &tv, &len), 0);
+  EXPECT_EQ(tv.tv_sec, 0);
+  EXPECT_EQ(tv.tv_usec, 100000);
+
+  // A connection whose serving has ended is closed, and its place is free once reaped.
+  a.CloseClient();
+  ASSERT_TRUE(WaitFinished(*conns[0]));
+  EXPECT_EQ(conns[0]->fd, -1);
+  threads.ReapFinished();
+  EXPECT_EQ(OpenCount(threads), 1);
+  threads.Admit(conns[3], d.server, label(conns[3]), true, WaitForEnd(conns[3], served));
+  EXPECT_EQ(conns[3]->number, 4u);
+  EXPECT_EQ(OpenCount(threads), 2);
+
+  // Stopping shuts the others down and waits for their threads.
+  threads.StopAll();
+  EXPECT_EQ(OpenCount(threads), 0);
+  for (int i : {1, 3}) {
+    EXPECT_TRUE(conns[i]->finished);
+    EXPECT_TRUE(conns[i]->drop);
+    EXPECT_EQ(conns[i]->fd, -1);
+  }
+  EXPECT_TRUE(b.ClientSeesEnd());
+  EXPECT_TRUE(d.ClientSeesEnd());
+  EXPECT_EQ(served, 3);
+  EXPECT_EQ(memory.Lines(),
+            (std::vector<std::string>{"test connection 1",
+                                      "test connection 3 refused: 2 connections open",
+                                      "test connection 4"}));
+}
+
+}  // namespace
+}  // namespace vantera
