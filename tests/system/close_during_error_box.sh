@@ -5,15 +5,14 @@
 # through its shut-down order, with status 0, instead of leaving it running.
 #   close_during_error_box.sh BUILD_DIR
 set -euo pipefail
+export QT_QPA_PLATFORM=offscreen
 build_dir=$(cd "${1:?usage: close_during_error_box.sh BUILD_DIR}" && pwd)
 system_name=close_during_error_box
 source "$(dirname "$0")/../../scripts/system.sh"
 system_begin
-work=$system_work
-export QT_QPA_PLATFORM=offscreen
-
 system_start_database
 system_start_messages 0 || system_fail "vantera-msgserver did not start"
+work=$system_work
 mkdir -p "$work/ws1"
 cp "$build_dir/app/vantera" "$work/ws1/vantera"
 system_write_ini "$work/ws1/Tarvola.ini" "MessageSrv.ServerPort=$msg_port" "MessageSrv.PingTime=0"
