@@ -5,6 +5,7 @@
 
 #include "app/Main.h"
 #include "app/demo_run.h"
+#include "app/modal_close.h"
 #include "app/termination_signal.h"
 #include "app/workstation_wiring.h"
 #include "core/win1252.h"
@@ -61,18 +62,25 @@ int RunWorkstation(int& argc, char** argv, const CommandLine& command) {
       return 1;
     }
   }
+  // A close from outside waits until a running dialog or box is dismissed and its handler
+  // has returned to the main loop (level 1, that of app.exec()).
+  constexpr int kMainLoopLevel = 1;
   TerminationSignals system_close([&window, &command] {  // a system close
-    SaveDemoRecord(window, command);
-    window.close();
+    CloseOutsideModalLoops(&window, kMainLoopLevel, [&window, &command] {
+      SaveDemoRecord(window, command);
+      window.close();
+    });
   });
 
   if (command.quit_after_ms >= 0) {
     QTimer::singleShot(command.quit_after_ms, &window, [&window, &command] {
-      if (!command.screenshot_path.empty() &&
-          !window.grab().save(QString::fromStdString(command.screenshot_path)))
-        std::cerr << "vantera: cannot save the screenshot " << command.screenshot_path << "\n";
-      SaveDemoRecord(window, command);
-      window.close();
+      CloseOutsideModalLoops(&window, kMainLoopLevel, [&window, &command] {
+        if (!command.screenshot_path.empty() &&
+            !window.grab().save(QString::fromStdString(command.screenshot_path)))
+          std::cerr << "vantera: cannot save the screenshot " << command.screenshot_path << "\n";
+        SaveDemoRecord(window, command);
+        window.close();
+      });
     });
   }
   return app.exec();  // 3: until the main window closes

@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QEnterEvent>
+#include <QEventLoop>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +17,7 @@
 
 #include "app/application.h"
 #include "app/error_box.h"
+#include "app/modal_close.h"
 #include "app/status_hints.h"
 #include "app/termination_signal.h"
 #include "tests/app/window_fixture.h"
@@ -235,6 +238,46 @@ TEST(WindowTest, TerminationSignalClosesTheWindowOnTheGuiThread) {
   struct sigaction now {};
   ::sigaction(SIGTERM, nullptr, &now);
   EXPECT_EQ(now.sa_handler, SIG_DFL);
+}
+
+// A termination signal while a modal dialog runs (the card search, an error box): the dialog
+// is dismissed and the shut-down order runs only after the handler that opened it has
+// returned, not under it while it still holds the database's tables.
+TEST(WindowTest, SystemCloseDuringAModalDialogWaitsForItsHandler) {
+  WindowFixture f;
+  f.window().FormCreate();
+  f.window().show();
+  std::vector<std::string> order;
+  QEventLoop main_loop;  // in the place of the application's loop: level 1
+  TerminationSignals system_close([&] {
+    CloseOutsideModalLoops(&f.window(), 1, [&] {
+      order.push_back("close");
+      f.window().close();
+      main_loop.quit();
+    });
+  });
+  // The handler opens a dialog, and inside it a box; the signal comes while the box runs.
+  QTimer::singleShot(0, &f.window(), [&] {
+    QDialog dialog(&f.window());
+    dialog.setModal(true);
+    QTimer::singleShot(5000, &dialog, &QDialog::reject);  // bounds the test
+    QTimer::singleShot(0, &dialog, [&] {
+      QMessageBox box(QMessageBox::Critical, QStringLiteral("Vantera"), QStringLiteral("x"),
+                      QMessageBox::Abort, &dialog);
+      QTimer::singleShot(5000, &box, &QDialog::reject);
+      QTimer::singleShot(0, &box, [] { std::raise(SIGTERM); });
+      box.exec();
+      order.push_back("box returned");
+    });
+    dialog.exec();
+    order.push_back(f.window().TimerGetTimeOut().Enabled() ? "dialog returned, running"
+                                                           : "dialog returned, shut down");
+  });
+  QTimer::singleShot(10000, &main_loop, &QEventLoop::quit);
+  main_loop.exec();
+  EXPECT_EQ(order, (std::vector<std::string>{"box returned", "dialog returned, running", "close"}));
+  EXPECT_FALSE(f.window().isVisible());
+  EXPECT_FALSE(f.window().TimerGetTimeOut().Enabled());
 }
 
 }  // namespace
