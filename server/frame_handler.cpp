@@ -44,6 +44,11 @@ LoginBlockCheck LoginChecker::Open(std::string_view payload, LoginBlock& block) 
 FrameHandler::FrameHandler(ServerContext& context, uint64_t connectionNumber)
     : ctx_(context), number_(connectionNumber) {}
 
+FrameHandler::~FrameHandler() {
+  if (Handshaken())
+    ctx_.registry.RemoveConnection(transport_id_);
+}
+
 void FrameHandler::Log(const std::string& line) const {
   ctx_.log.Line("connection " + std::to_string(number_) + ": " + line);
 }
@@ -169,6 +174,7 @@ FrameHandler::Result FrameHandler::Handshake(const FrameHeader& h, std::string_v
   if (h.kind == mkOpenTransport) {
     TransportRegistry::Opened t = ctx_.registry.OpenTransport(value);
     transport_id_ = t.id;
+    ctx_.registry.AddConnection(transport_id_);
     char key[4];
     EncodeFixed32(key, t.key);
     Log("transport " + std::to_string(t.id) + " opened, heartbeat interval " +
@@ -183,6 +189,7 @@ FrameHandler::Result FrameHandler::Handshake(const FrameHeader& h, std::string_v
     return Result::Close;
   }
   transport_id_ = h.transportId;
+  ctx_.registry.AddConnection(transport_id_);
   if (ctx_.trace)
     Log("attached to transport " + std::to_string(transport_id_));
   Answer(out, h, mkTransportAccepted, 0);

@@ -62,6 +62,10 @@ class FrameHandler {
   enum class Result { Continue, Close };
 
   FrameHandler(ServerContext& context, uint64_t connectionNumber);
+  // Tells the registry that the connection's transport has one connection less.
+  ~FrameHandler();
+  FrameHandler(const FrameHandler&) = delete;
+  FrameHandler& operator=(const FrameHandler&) = delete;
 
   // Takes received bytes; appends answers to `out`. Close: the connection must be closed
   // after `out` has been written.
