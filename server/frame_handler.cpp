@@ -74,6 +74,13 @@ FrameHandler::Result FrameHandler::Consume(const char* data, size_t length, Byte
             std::to_string(ctx_.maxFrameLength) + "; connection closed");
         return Result::Close;
       }
+      if (header_.PayloadLength() > kPayloadReserve && !MayCarryLargePayload(header_)) {
+        // Only requests and posts of an open session carry large payloads: any other
+        // large frame would only make the server buffer bytes for nobody.
+        Log("payload of " + std::to_string(header_.PayloadLength()) + " bytes outside a " +
+            "session: " + Describe(header_) + "; connection closed");
+        return Result::Close;
+      }
       payload_.clear();
       if (header_.PayloadLength() == 0) {
         if (HandleFrame(header_, {}, out) == Result::Close)
@@ -112,6 +119,12 @@ void FrameHandler::Answer(Bytes& out, const FrameHeader& request, uint8_t kind, 
   h.kind = kind;
   h.AppendTo(&out);
   out.append(payload);
+}
+
+bool FrameHandler::MayCarryLargePayload(const FrameHeader& h) const {
+  return Handshaken() && (h.kind == mkRequest || h.kind == mkPost) &&
+         h.transportId == transport_id_ &&
+         ctx_.registry.FindSession(transport_id_, h.sessionId).has_value();
 }
 
 FrameHandler::Result FrameHandler::HandleFrame(const FrameHeader& h, std::string_view payload,
