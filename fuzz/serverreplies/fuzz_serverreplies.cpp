@@ -16,10 +16,7 @@
 //     9    u8 n: n bytes of the input appended to the reply
 // Nothing may crash, hang, read out of bounds or leak, and every failure must reach the
 // caller as the database client's own error (or, for the template, the stream's).
-#include <stdlib.h>
-
 #include <cstdint>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -29,9 +26,7 @@
 #include "dbclient/nxdbStreams.h"
 #include "dbconn/nxllException.h"
 #include "fingerprint/store.h"
-#include "server/engine/data_folder.h"
-#include "server/engine/demo_data.h"
-#include "server/engine/server_engine.h"
+#include "fuzz/demo_engine.h"
 
 using namespace vantera;
 
@@ -128,36 +123,6 @@ class HostileTransport : public TnxBaseTransport {
   uint32_t next_session_ = 1;
 };
 
-struct Setup {
-  void Renew() {
-    engine.reset();
-    std::error_code ec;
-    if (!folder.empty())
-      std::filesystem::remove_all(folder, ec);
-    std::string templ =
-        (std::filesystem::temp_directory_path() / "fuzz-serverreplies-XXXXXX").string();
-    if (!::mkdtemp(templ.data()))
-      abort();
-    folder = templ;
-    PrepareDataFolder(folder, nxtShortString);
-    FillDemoData(folder);
-    EngineOptions options;
-    options.aliases.push_back({"Tarvola", folder});
-    options.max_blob_size = 1 << 20;
-    options.durable = false;
-    engine = std::make_unique<ServerEngine>(std::move(options));
-    runs = 0;
-  }
-  ~Setup() {
-    engine.reset();
-    std::error_code ec;
-    std::filesystem::remove_all(folder, ec);
-  }
-  std::string folder;
-  std::unique_ptr<ServerEngine> engine;
-  int runs = 0;
-};
-
 // Runs one step; the database client's own errors are expected answers to a bad reply, and
 // so is the stream error of a template that could not be written whole.
 template <typename Step>
@@ -172,14 +137,21 @@ void Try(Step step) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static Setup setup;
-  if (!setup.engine || ++setup.runs > kRunsPerFolder)
-    setup.Renew();
+  static DemoEngine demo("serverreplies", [] {
+    EngineOptions options;
+    options.max_blob_size = 1 << 20;
+    return options;
+  }());
+  static int runs = 0;
+  if (++runs > kRunsPerFolder) {
+    demo.Renew();
+    runs = 1;
+  }
   Input in{data, size};
   const uint8_t flags = in.U8();
   const Bytes templ = in.Take(16);
 
-  HostileTransport transport(*setup.engine, in);
+  HostileTransport transport(demo.engine(), in);
   TnxRemoteServerEngine remote("nxRemoteServerEngine");
   TnxSession session("nxSession");
   TnxDatabase database("nxDatabase");
