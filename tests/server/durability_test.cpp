@@ -12,8 +12,8 @@
 #include "dbclient/nxRequests.h"
 #include "server/engine/sqlite_store.h"
 #include "server/engine_dispatcher.h"
-#include "server/tcp_server.h"
 #include "tests/server/engine_test_support.h"
+#include "tests/server/in_process_server.h"
 #include "tests/server/remote_client.h"
 #include "tests/server/server_process.h"
 
@@ -216,15 +216,7 @@ TEST(Durability, ATransactionOfAClientThatVanishedIsRolledBack) {
   EngineOptions options;
   options.aliases.push_back({"Tarvola", folder.path()});
   EngineDispatcher dispatcher(std::move(options));
-  TransportRegistry registry(std::chrono::milliseconds(300));
-  AccountStore accounts;
-  LoginChecker login;
-  ServerContext ctx{registry, dispatcher, accounts, login, ServerLog::Null()};
-  TcpServerOptions tcp;
-  tcp.port = 0;
-  tcp.discovery = false;
-  TcpServer server(ctx, tcp);
-  server.Start();
+  InProcessTcpServer server(dispatcher, std::chrono::milliseconds(300));
 
   RemoteClient dying(server.Port(), 0);
   Table a = OpenAssormi(dying, 100);
@@ -253,8 +245,7 @@ TEST(Durability, ATransactionOfAClientThatVanishedIsRolledBack) {
   EngineReply count = other.Call(nxmsg::kCursorRecordCount, ObjectRequest{b.cursor}.Encode());
   ASSERT_EQ(count.code, 0u);
   EXPECT_EQ(DecodeInt32Reply(count.data), 0);
-  EXPECT_EQ(registry.TransportCount(), 1u);
-  server.Stop();
+  EXPECT_EQ(server.registry.TransportCount(), 1u);
 }
 
 }  // namespace
