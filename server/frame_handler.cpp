@@ -44,6 +44,11 @@ LoginBlockCheck LoginChecker::Open(std::string_view payload, LoginBlock& block) 
 FrameHandler::FrameHandler(ServerContext& context, uint64_t connectionNumber)
     : ctx_(context), number_(connectionNumber) {}
 
+FrameHandler::~FrameHandler() {
+  if (Handshaken())
+    ctx_.registry.RemoveConnection(transport_id_);
+}
+
 void FrameHandler::Log(const std::string& line) const {
   ctx_.log.Line("connection " + std::to_string(number_) + ": " + line);
 }
@@ -67,6 +72,13 @@ FrameHandler::Result FrameHandler::Consume(const char* data, size_t length, Byte
       if (header_.totalLength > ctx_.maxFrameLength) {
         Log("total length " + std::to_string(header_.totalLength) + " above the maximum " +
             std::to_string(ctx_.maxFrameLength) + "; connection closed");
+        return Result::Close;
+      }
+      if (header_.PayloadLength() > kPayloadReserve && !MayCarryLargePayload(header_)) {
+        // Only requests and posts of an open session carry large payloads: any other
+        // large frame would only make the server buffer bytes for nobody.
+        Log("payload of " + std::to_string(header_.PayloadLength()) + " bytes outside a " +
+            "session: " + Describe(header_) + "; connection closed");
         return Result::Close;
       }
       payload_.clear();
@@ -107,6 +119,12 @@ void FrameHandler::Answer(Bytes& out, const FrameHeader& request, uint8_t kind, 
   h.kind = kind;
   h.AppendTo(&out);
   out.append(payload);
+}
+
+bool FrameHandler::MayCarryLargePayload(const FrameHeader& h) const {
+  return Handshaken() && (h.kind == mkRequest || h.kind == mkPost) &&
+         h.transportId == transport_id_ &&
+         ctx_.registry.FindSession(transport_id_, h.sessionId).has_value();
 }
 
 FrameHandler::Result FrameHandler::HandleFrame(const FrameHeader& h, std::string_view payload,
@@ -169,6 +187,7 @@ FrameHandler::Result FrameHandler::Handshake(const FrameHeader& h, std::string_v
   if (h.kind == mkOpenTransport) {
     TransportRegistry::Opened t = ctx_.registry.OpenTransport(value);
     transport_id_ = t.id;
+    ctx_.registry.AddConnection(transport_id_);
     char key[4];
     EncodeFixed32(key, t.key);
     Log("transport " + std::to_string(t.id) + " opened, heartbeat interval " +
@@ -183,6 +202,7 @@ FrameHandler::Result FrameHandler::Handshake(const FrameHeader& h, std::string_v
     return Result::Close;
   }
   transport_id_ = h.transportId;
+  ctx_.registry.AddConnection(transport_id_);
   if (ctx_.trace)
     Log("attached to transport " + std::to_string(transport_id_));
   Answer(out, h, mkTransportAccepted, 0);

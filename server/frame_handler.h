@@ -5,6 +5,9 @@
 // a client sends:
 //   - a total length below 32 or above the configured maximum: logged, connection closed
 //     (the stream can no longer be trusted);
+//   - a payload over 64 KiB in anything but a request or post of an open session of the
+//     connection's transport: logged, connection closed from the header alone, so that
+//     clients without a session cannot make the server buffer large frames;
 //   - the first frame must be mkOpenTransport or mkAttachConnection; a wrong key is
 //     refused (mkTransportAccepted with 11276) and the connection closed;
 //   - a frame for another transport than the connection's: mkUnsupported with 11276;
@@ -62,6 +65,10 @@ class FrameHandler {
   enum class Result { Continue, Close };
 
   FrameHandler(ServerContext& context, uint64_t connectionNumber);
+  // Tells the registry that the connection's transport has one connection less.
+  ~FrameHandler();
+  FrameHandler(const FrameHandler&) = delete;
+  FrameHandler& operator=(const FrameHandler&) = delete;
 
   // Takes received bytes; appends answers to `out`. Close: the connection must be closed
   // after `out` has been written.
@@ -74,6 +81,7 @@ class FrameHandler {
   bool InsideFrame() const { return header_have_ > 0 || in_payload_; }
 
  private:
+  bool MayCarryLargePayload(const FrameHeader& h) const;
   Result HandleFrame(const FrameHeader& h, std::string_view payload, Bytes& out);
   Result Handshake(const FrameHeader& h, std::string_view payload, Bytes& out);
   void OpenSession(const FrameHeader& h, std::string_view payload, Bytes& out);

@@ -196,8 +196,9 @@ void TcpServer::WatchdogLoop() {
     std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
     for (auto& d : ctx_.registry.ExpireSilent(TransportRegistry::Clock::now())) {
       ctx_.log.Line("transport " + std::to_string(d.transportId) +
-                    " silent for twice its heartbeat interval: dropped with " +
-                    std::to_string(d.sessions.size()) + " session(s)");
+                    (d.unconnected ? " without a connection for too long"
+                                   : " silent for twice its heartbeat interval") +
+                    ": dropped with " + std::to_string(d.sessions.size()) + " session(s)");
       for (auto& s : d.sessions)
         ctx_.dispatcher.SessionClosed(s);
       DropTransport(d.transportId);

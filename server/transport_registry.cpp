@@ -2,7 +2,8 @@
 
 namespace vantera {
 
-TransportRegistry::TransportRegistry() : random_(std::random_device{}()) {}
+TransportRegistry::TransportRegistry(std::chrono::milliseconds unconnectedGrace)
+    : unconnected_grace_(unconnectedGrace), random_(std::random_device{}()) {}
 
 TransportRegistry::Opened TransportRegistry::OpenTransport(uint32_t heartbeatInterval) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -10,7 +11,11 @@ TransportRegistry::Opened TransportRegistry::OpenTransport(uint32_t heartbeatInt
   if (next_transport_ == 0)
     next_transport_ = 1;
   uint32_t key = static_cast<uint32_t>(random_());
-  transports_[id] = Transport{key, heartbeatInterval, Clock::now(), {}};
+  Transport t;
+  t.key = key;
+  t.heartbeatInterval = heartbeatInterval;
+  t.lastHeard = Clock::now();
+  transports_[id] = t;
   return {id, key};
 }
 
@@ -35,6 +40,24 @@ bool TransportRegistry::Touch(uint32_t id) {
 bool TransportRegistry::Exists(uint32_t id) const {
   std::lock_guard<std::mutex> lock(mutex_);
   return transports_.count(id) != 0;
+}
+
+void TransportRegistry::AddConnection(uint32_t id) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = transports_.find(id);
+  if (it == transports_.end())
+    return;
+  it->second.framed = true;
+  ++it->second.connections;
+}
+
+void TransportRegistry::RemoveConnection(uint32_t id) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = transports_.find(id);
+  if (it == transports_.end() || it->second.connections == 0)
+    return;
+  if (--it->second.connections == 0)
+    it->second.unconnectedSince = Clock::now();
 }
 
 std::optional<ServerSession> TransportRegistry::OpenSession(uint32_t transportId,
@@ -82,7 +105,7 @@ std::optional<ServerSession> TransportRegistry::CloseSession(uint32_t transportI
 }
 
 TransportRegistry::Dropped TransportRegistry::Remove(std::map<uint32_t, Transport>::iterator it) {
-  Dropped d{it->first, {}};
+  Dropped d{it->first, {}, false};
   for (uint32_t sid : it->second.sessions) {
     auto s = sessions_.find(sid);
     if (s != sessions_.end()) {
@@ -100,9 +123,13 @@ std::vector<TransportRegistry::Dropped> TransportRegistry::ExpireSilent(Clock::t
   for (auto it = transports_.begin(); it != transports_.end();) {
     const Transport& t = it->second;
     auto limit = std::chrono::milliseconds(2ull * t.heartbeatInterval);
-    if (t.heartbeatInterval != 0 && now - t.lastHeard > limit) {
+    const bool silent = t.heartbeatInterval != 0 && now - t.lastHeard > limit;
+    const bool unconnected =
+        t.framed && t.connections == 0 && now - t.unconnectedSince > unconnected_grace_;
+    if (silent || unconnected) {
       auto next = std::next(it);
       dropped.push_back(Remove(it));
+      dropped.back().unconnected = !silent;
       it = next;
     } else {
       ++it;

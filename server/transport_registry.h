@@ -3,7 +3,11 @@
 // mkOpenTransport creates a transport (id and key); every further connection of the same
 // client presents the key with mkAttachConnection. Sessions belong to a transport, not to
 // a connection. A transport that announced a heartbeat interval and stays silent for
-// twice that long is dropped with its sessions. All members are safe from every thread.
+// twice that long is dropped with its sessions. A transport whose frame connections have
+// all closed is dropped once it has stayed without one for the unconnected grace, whatever
+// interval it announced: a client that died (announcing 0 or a huge interval) would keep
+// its sessions, transactions and record locks for good. All members are safe from every
+// thread.
 #pragma once
 
 #include <chrono>
@@ -28,7 +32,9 @@ class TransportRegistry {
     uint32_t key;
   };
 
-  TransportRegistry();
+  static constexpr std::chrono::milliseconds kDefaultUnconnectedGrace{30000};
+
+  explicit TransportRegistry(std::chrono::milliseconds unconnectedGrace = kDefaultUnconnectedGrace);
 
   // A new transport; `heartbeatInterval` ms, 0 = never dropped for silence.
   Opened OpenTransport(uint32_t heartbeatInterval);
@@ -37,6 +43,9 @@ class TransportRegistry {
   // Records traffic of a transport; false when it does not exist.
   bool Touch(uint32_t id);
   bool Exists(uint32_t id) const;
+  // A frame connection has opened or attached to transport `id`, resp. has closed.
+  void AddConnection(uint32_t id);
+  void RemoveConnection(uint32_t id);
 
   // Opens a session of transport `transportId`; nullopt when the transport is gone.
   std::optional<ServerSession> OpenSession(uint32_t transportId, const std::string& userName,
@@ -49,8 +58,10 @@ class TransportRegistry {
   struct Dropped {
     uint32_t transportId;
     std::vector<ServerSession> sessions;
+    bool unconnected = false;  // dropped for having no connection left, not for silence
   };
-  // Removes every transport silent for more than twice its interval at `now`.
+  // Removes every transport silent for more than twice its interval at `now`, and every
+  // transport left without a frame connection for longer than the unconnected grace.
   std::vector<Dropped> ExpireSilent(Clock::time_point now);
   // Removes one transport with its sessions; nullopt when it does not exist.
   std::optional<Dropped> DropTransport(uint32_t id);
@@ -66,9 +77,13 @@ class TransportRegistry {
     uint32_t heartbeatInterval;
     Clock::time_point lastHeard;
     std::set<uint32_t> sessions;
+    bool framed = false;  // has had a frame connection (registry-call transports have none)
+    size_t connections = 0;
+    Clock::time_point unconnectedSince;
   };
   Dropped Remove(std::map<uint32_t, Transport>::iterator it);
 
+  const std::chrono::milliseconds unconnected_grace_;
   mutable std::mutex mutex_;
   std::mt19937 random_;
   uint32_t next_transport_ = 1;

@@ -17,37 +17,22 @@
 #include <string>
 
 #include "dbclient/nxRequests.h"
-#include "server/engine/data_folder.h"
-#include "server/engine/demo_data.h"
-#include "server/engine/server_engine.h"
+#include "fuzz/demo_engine.h"
 
 using namespace vantera;
 
 namespace {
 
 struct Setup {
-  Setup() {
-    std::string templ =
-        (std::filesystem::temp_directory_path() / "fuzz-dispatcher-XXXXXX").string();
-    if (!::mkdtemp(templ.data()))
-      abort();
-    folder = templ;
-    PrepareDataFolder(folder, nxtShortString);
-    FillDemoData(folder);
+  Setup() : demo("dispatcher", Options()) {}
+  static EngineOptions Options() {
     EngineOptions options;
-    options.aliases.push_back({"Tarvola", folder});
     options.max_blob_size = 1 << 20;
     options.max_cursors_per_session = 16;
-    options.durable = false;
-    engine = std::make_unique<ServerEngine>(std::move(options));
+    return options;
   }
-  ~Setup() {
-    engine.reset();
-    std::error_code ec;
-    std::filesystem::remove_all(folder, ec);
-  }
-  std::string folder;
-  std::unique_ptr<ServerEngine> engine;
+  DemoEngine demo;
+  ServerEngine* engine = &demo.engine();
   uint32_t next_session = 1;
 };
 

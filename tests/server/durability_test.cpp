@@ -11,7 +11,9 @@
 
 #include "dbclient/nxRequests.h"
 #include "server/engine/sqlite_store.h"
+#include "server/engine_dispatcher.h"
 #include "tests/server/engine_test_support.h"
+#include "tests/server/in_process_server.h"
 #include "tests/server/remote_client.h"
 #include "tests/server/server_process.h"
 
@@ -26,15 +28,17 @@ Bytes Template(int n) {
 }
 
 struct Table {
+  int32_t database = 0;
   int32_t cursor = 0;
   TnxDataDictionary dict;
 };
 
-Table OpenAssormi(RemoteClient& c) {
+// `timeout` is also how long a write waits for another client's transaction.
+Table OpenAssormi(RemoteClient& c, int32_t timeout = 5000) {
   DatabaseOpenRequest open;
   open.keyword = "Name";
   open.alias = "Tarvola";
-  open.timeout = 5000;
+  open.timeout = timeout;
   EngineReply db = c.Call(nxmsg::kDatabaseOpen, open.Encode());
   if (db.code != 0)
     throw std::runtime_error("DatabaseOpen " + std::to_string(db.code));
@@ -47,6 +51,7 @@ Table OpenAssormi(RemoteClient& c) {
     throw std::runtime_error("TableOpen " + std::to_string(t.code));
   TableOpenReply reply = TableOpenReply::Decode(t.data);
   Table table;
+  table.database = topen.database_id;
   table.cursor = reply.cursor_id;
   table.dict.ReadFromBytes(reply.dictionary);
   return table;
@@ -194,6 +199,53 @@ TEST(Durability, SeveralClientsAtOnceEachGetTheirOwnSession) {
   EngineReply count = client.Call(nxmsg::kCursorRecordCount, ObjectRequest{t.cursor}.Encode());
   ASSERT_EQ(count.code, 0u);
   EXPECT_EQ(DecodeInt32Reply(count.data), kClients * kEach);
+}
+
+}  // namespace
+}  // namespace vantera::testing
+
+namespace vantera::testing {
+namespace {
+
+// A workstation that announced no heartbeat dies inside a transaction with a record
+// written: once its transport has been without a connection for the grace, the server
+// rolls the transaction back and the other workstations can write again.
+TEST(Durability, ATransactionOfAClientThatVanishedIsRolledBack) {
+  TempFolder folder;
+  PrepareDataFolder(folder.path(), nxtShortString);
+  EngineOptions options;
+  options.aliases.push_back({"Tarvola", folder.path()});
+  EngineDispatcher dispatcher(std::move(options));
+  InProcessTcpServer server(dispatcher, std::chrono::milliseconds(300));
+
+  RemoteClient dying(server.Port(), 0);
+  Table a = OpenAssormi(dying, 100);
+  ASSERT_EQ(
+      dying.Call(nxmsg::kTransactionStart, TransactionStartRequest{a.database, 0, 0}.Encode()).code,
+      0u);
+  Bytes rec = a.dict.NewRecord();
+  SetText(a.dict, &rec, "AsNo", "1");
+  RecordWriteRequest insert;
+  insert.cursor_id = a.cursor;
+  insert.record = rec;
+  ASSERT_EQ(dying.Call(nxmsg::kRecordInsert, insert.Encode(nxmsg::kRecordInsert)).code, 0u);
+  dying.Vanish();
+
+  RemoteClient other(server.Port());
+  Table b = OpenAssormi(other, 100);
+  const Bytes start = TransactionStartRequest{b.database, 0, 0}.Encode();
+  EXPECT_EQ(other.Call(nxmsg::kTransactionStart, start).code, 10249u);  // Lock time out.
+  uint32_t code = 10249;
+  for (int i = 0; i < 50 && code == 10249; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    code = other.Call(nxmsg::kTransactionStart, start).code;
+  }
+  ASSERT_EQ(code, 0u);
+  EXPECT_EQ(other.Call(nxmsg::kTransactionCommit, ObjectRequest{b.database}.Encode()).code, 0u);
+  EngineReply count = other.Call(nxmsg::kCursorRecordCount, ObjectRequest{b.cursor}.Encode());
+  ASSERT_EQ(count.code, 0u);
+  EXPECT_EQ(DecodeInt32Reply(count.data), 0);
+  EXPECT_EQ(server.registry.TransportCount(), 1u);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -145,6 +146,97 @@ TEST(FrameHandler, SessionsBelongToTheTransportNotTheConnection) {
   EXPECT_EQ(dropped[0].sessions[0].sessionId, sid);
   EXPECT_FALSE(s.registry.FindSession(tid, sid));
   EXPECT_TRUE(s.registry.Exists(otherTid));
+}
+
+TEST(FrameHandler, TransportsLeftWithoutAConnectionAreDroppedAfterTheGrace) {
+  // A client that announced no heartbeat (or a huge interval) and died must not keep its
+  // sessions, and with them its transaction and record locks, for good.
+  Server s;
+  TnxBlowFishRC4 cipher{std::string(kLoginCipherKey)};
+  const auto grace = TransportRegistry::kDefaultUnconnectedGrace;
+  auto handler = std::make_unique<FrameHandler>(s.ctx, 1);
+  Bytes out;
+  Bytes open = Frame(mkOpenTransport, 0, 0, 0, Word(0xFFFFFFFFu));
+  handler->Consume(open.data(), open.size(), out);
+  const uint32_t tid = FrameHeader::DecodeFrom(out).transportId;
+  const uint32_t key = DecodeFixed32(out.data() + 32);
+  out.clear();
+  Bytes login = Frame(mkOpenSession, tid, 0, 1, SealLoginBlock(cipher, "", "", 0));
+  handler->Consume(login.data(), login.size(), out);
+  const uint32_t sid = DecodeFixed32(out.data() + 32);
+  out.clear();
+
+  // A second connection attaches; the first one closes: the transport still has one.
+  auto second = std::make_unique<FrameHandler>(s.ctx, 2);
+  Bytes attach = Frame(mkAttachConnection, tid, 0, 0, Word(key));
+  second->Consume(attach.data(), attach.size(), out);
+  handler.reset();
+  const auto later = TransportRegistry::Clock::now() + grace + std::chrono::milliseconds(1);
+  EXPECT_TRUE(s.registry.ExpireSilent(later).empty());
+
+  // A transport opened without frame connections (the local registry calls) is not
+  // affected, and the last connection closing starts the grace.
+  const uint32_t registryTid = s.registry.OpenTransport(0).id;
+  second.reset();
+  EXPECT_TRUE(s.registry.ExpireSilent(TransportRegistry::Clock::now() + grace / 2).empty());
+  auto dropped = s.registry.ExpireSilent(TransportRegistry::Clock::now() + grace +
+                                         std::chrono::milliseconds(1));
+  ASSERT_EQ(dropped.size(), 1u);
+  EXPECT_EQ(dropped[0].transportId, tid);
+  EXPECT_TRUE(dropped[0].unconnected);
+  ASSERT_EQ(dropped[0].sessions.size(), 1u);
+  EXPECT_EQ(dropped[0].sessions[0].sessionId, sid);
+  EXPECT_FALSE(s.registry.Exists(tid));
+  EXPECT_TRUE(s.registry.Exists(registryTid));
+}
+
+TEST(FrameHandler, LargeFramesOutsideASessionCloseTheConnectionFromTheHeader) {
+  Server s;
+  TnxBlowFishRC4 cipher{std::string(kLoginCipherKey)};
+  const Bytes big(70000, 'x');  // above 64 KiB
+  auto header_only = [](const Bytes& frame) { return frame.substr(0, FrameHeader::kSize); };
+  Bytes out;
+  {
+    // Before any handshake: closed on the header, nothing buffered, nothing answered.
+    FrameHandler h(s.ctx, 1);
+    Bytes f = header_only(Frame(mkOpenTransport, 0, 0, 0, big));
+    EXPECT_EQ(h.Consume(f.data(), f.size(), out), FrameHandler::Result::Close);
+    EXPECT_TRUE(out.empty());
+  }
+  FrameHandler h(s.ctx, 2);
+  Bytes open = Frame(mkOpenTransport, 0, 0, 0, Word(0));
+  h.Consume(open.data(), open.size(), out);
+  const uint32_t tid = FrameHeader::DecodeFrom(out).transportId;
+  out.clear();
+  Bytes login = Frame(mkOpenSession, tid, 0, 1, SealLoginBlock(cipher, "", "", 0));
+  ASSERT_EQ(h.Consume(login.data(), login.size(), out), FrameHandler::Result::Continue);
+  const uint32_t sid = DecodeFixed32(out.data() + 32);
+  out.clear();
+
+  // A request of the open session may be large; smaller frames of an unknown session are
+  // answered as before, and so is a login block of the wrong size.
+  Bytes request = Frame(mkRequest, tid, sid, 5, big);
+  ASSERT_EQ(h.Consume(request.data(), request.size(), out), FrameHandler::Result::Continue);
+  EXPECT_EQ(out.size(), 32u + 5 + big.size());
+  out.clear();
+  Bytes stray = Frame(mkRequest, tid, sid + 1, 6, "abc");
+  ASSERT_EQ(h.Consume(stray.data(), stray.size(), out), FrameHandler::Result::Continue);
+  EXPECT_EQ(FrameHeader::DecodeFrom(out).errorCode, nxcode::kInvalidHandle);
+  out.clear();
+  Bytes odd_login = Frame(mkOpenSession, tid, 0, 1, Bytes(4000, 'x'));
+  ASSERT_EQ(h.Consume(odd_login.data(), odd_login.size(), out), FrameHandler::Result::Continue);
+  EXPECT_EQ(FrameHeader::DecodeFrom(out).errorCode, nxcode::kInvalidParameter);
+  out.clear();
+
+  // Anything else that announces more than 64 KiB: closed on the header alone.
+  for (const Bytes& frame :
+       {Frame(mkRequest, tid, sid + 1, 7, big), Frame(mkPost, tid + 1, sid, 8, big),
+        Frame(mkHeartbeat, tid, 0, 0, big), Frame(mkOpenSession, tid, 0, 1, big)}) {
+    Bytes f = header_only(frame);
+    EXPECT_EQ(h.Consume(f.data(), f.size(), out), FrameHandler::Result::Close)
+        << MessageKindName(FrameHeader::DecodeFrom(f).kind);
+    EXPECT_TRUE(out.empty());
+  }
 }
 
 TEST(ServerOptions, ParsesEveryOptionAndRefusesBadOnes) {

@@ -12,6 +12,7 @@
 #include "dbconn/nxllErrors.h"
 #include "dbconn/nxtwWinsockTransport.h"
 #include "server/tcp_server.h"
+#include "tests/server/in_process_server.h"
 
 namespace vantera {
 namespace {
@@ -108,16 +109,8 @@ class RendezvousDispatcher : public RequestDispatcher {
 };
 
 TEST(ParallelRequests, RunAtTheSameTimeOnSeparateConnections) {
-  TransportRegistry registry;
   RendezvousDispatcher dispatcher;
-  AccountStore accounts;
-  LoginChecker login;
-  ServerContext ctx{registry, dispatcher, accounts, login, ServerLog::Null()};
-  TcpServerOptions options;
-  options.port = 0;
-  options.discovery = false;
-  TcpServer server(ctx, options);
-  server.Start();
+  testing::InProcessTcpServer server(dispatcher);
 
   TnxWinsockTransport t;
   t.SetServerNameRuntime("127.0.0.1");
@@ -139,7 +132,7 @@ TEST(ParallelRequests, RunAtTheSameTimeOnSeparateConnections) {
   EXPECT_EQ(t.ConnectionCount(), 4u);
   EXPECT_EQ(t.IdleConnectionCount(), 4u);
   t.Close();
-  server.Stop();
+  server.server.Stop();
 }
 
 }  // namespace
