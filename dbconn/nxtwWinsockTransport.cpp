@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "dbconn/discovery_datagrams.h"
+#include "dbconn/gather_write.h"
 #include "dbconn/winsock_errors.h"
 
 namespace vantera {
@@ -275,19 +276,7 @@ void TnxWinsockClientConnection::SendMessage(FrameHeader header, const char* dat
       RaiseLastSocketError(closing_);
     }
     left -= static_cast<size_t>(sent);
-    // Skip what a partial write took.
-    size_t n = static_cast<size_t>(sent);
-    while (n > 0 && msg.msg_iovlen > 0) {
-      if (n >= msg.msg_iov[0].iov_len) {
-        n -= msg.msg_iov[0].iov_len;
-        ++msg.msg_iov;
-        --msg.msg_iovlen;
-      } else {
-        msg.msg_iov[0].iov_base = static_cast<char*>(msg.msg_iov[0].iov_base) + n;
-        msg.msg_iov[0].iov_len -= n;
-        n = 0;
-      }
-    }
+    SkipSentBytes(msg, static_cast<size_t>(sent));
   }
   winsock_.CountMessageSent(sizeof head + length,
                             header.uncompressedLength ? header.uncompressedLength : length);

@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "core/win1252.h"
+#include "dbconn/gather_write.h"
 #include "dbconn/local_sockets.h"
 #include "dbconn/winsock_errors.h"
 
@@ -309,18 +310,7 @@ void WriteRegistryMessage(int fd, std::string_view body) {
       RaiseLastSocketError();
     }
     left -= static_cast<size_t>(sent);
-    size_t n = static_cast<size_t>(sent);
-    while (n > 0 && msg.msg_iovlen > 0) {
-      if (n >= msg.msg_iov[0].iov_len) {
-        n -= msg.msg_iov[0].iov_len;
-        ++msg.msg_iov;
-        --msg.msg_iovlen;
-      } else {
-        msg.msg_iov[0].iov_base = static_cast<char*>(msg.msg_iov[0].iov_base) + n;
-        msg.msg_iov[0].iov_len -= n;
-        n = 0;
-      }
-    }
+    SkipSentBytes(msg, static_cast<size_t>(sent));
   }
 }
 
