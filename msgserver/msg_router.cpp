@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <cerrno>
@@ -21,6 +22,10 @@ namespace vantera {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Descriptors kept free beside the clients: standard streams, the stop pipe, the listening
+// socket, and one for a connection being refused.
+constexpr size_t kSpareDescriptors = 16;
 
 std::string SysError(const std::string& what) {
   return what + ": " + std::strerror(errno);
@@ -78,6 +83,17 @@ MsgRouter::~MsgRouter() {
 }
 
 void MsgRouter::Listen() {
+  // Every client holds a descriptor, and refusing one needs one more for a moment. With
+  // fewer descriptors than clients, accept() would fail while the listening socket stays
+  // readable, and the loop would spin; so the client limit is kept under the process limit.
+  rlimit files{};
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY &&
+      files.rlim_cur < options_.max_clients + kSpareDescriptors) {
+    size_t limit = static_cast<size_t>(files.rlim_cur);
+    options_.max_clients = limit > kSpareDescriptors + 1 ? limit - kSpareDescriptors : 1;
+    log_("at most " + std::to_string(options_.max_clients) + " clients: the open-file limit is " +
+         std::to_string(limit) + " (ulimit -n; LimitNOFILE= in the service)");
+  }
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_port = htons(options_.port);

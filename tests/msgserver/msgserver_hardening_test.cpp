@@ -223,6 +223,32 @@ TEST(MsgServerHardening, ConnectionsPerAddressAreLimited) {
   EXPECT_TRUE(admitted);
 }
 
+TEST(MsgServerHardening, ClientLimitStaysUnderTheOpenFileLimit) {
+  // With 40 descriptors the server cannot hold 1000 clients: it lowers its limit and
+  // refuses the connections beyond it, instead of leaving them unaccepted.
+  test::RunningProgram server("/bin/sh",
+                              {"-c", std::string("ulimit -n 40; exec ") + VANTERA_MSGSERVER_PATH +
+                                         " --listen 127.0.0.1:0 --max-per-address 0"});
+  ASSERT_TRUE(server.WaitForStderr("at most 24 clients: the open-file limit is 40"))
+      << server.Stderr();
+  const std::string marker = "listening on 127.0.0.1:";
+  ASSERT_TRUE(server.WaitForStderr(marker));
+  std::string log = server.Stderr();
+  auto port = static_cast<uint16_t>(std::stoul(log.substr(log.find(marker) + marker.size())));
+  std::vector<std::unique_ptr<BoundClient>> clients;
+  std::string line;
+  for (int i = 0; i < 24; ++i) {
+    clients.push_back(std::make_unique<BoundClient>("127.0.0.2", port));
+    ASSERT_TRUE(clients.back()->ReadPlain(&line, seconds(5))) << i;
+  }
+  for (int i = 0; i < 6; ++i) {
+    BoundClient over("127.0.0.2", port);
+    EXPECT_TRUE(over.ClosedWithin(seconds(5))) << i;
+  }
+  EXPECT_TRUE(server.WaitForStderr("connection from 127.0.0.2 refused: too many clients (24)"));
+  EXPECT_EQ(server.Stop(), 0);
+}
+
 TEST(MsgServerHardening, ClientsFileFormat) {
   auto list = ClientList::Parse(
       "# comment\n"
