@@ -26,12 +26,16 @@ system_begin
 work=$system_work
 export QT_QPA_PLATFORM=offscreen
 
-# Two thousand sockets in the helpers, a thousand in each server.
+# About a thousand sockets in each helper and each server. Without that many descriptors
+# the test cannot run: exit 77, which CTest reports as skipped.
 hard=$(ulimit -Hn)
 want=8192
 if [ "$hard" != unlimited ] && [ "$hard" -lt "$want" ]; then want=$hard; fi
 ulimit -n "$want"
-[ "$(ulimit -n)" -ge 2100 ] || system_fail "ulimit -n is $(ulimit -n); 2100 needed"
+if [ "$(ulimit -n)" -lt 1100 ]; then
+  echo "hostile_load: skipped: ulimit -n is at most $(ulimit -n), 1100 are needed"
+  exit 77
+fi
 
 rss() { sed -n 's/^VmRSS:[[:space:]]*//p' "/proc/$1/status" 2>/dev/null || echo "gone"; }
 
