@@ -53,6 +53,7 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
 
   try {
+    vantera::LoadClients(&cmd);
     vantera::MsgRouter router(cmd.router, Log);
     router.Listen();
     router.Run(g_stop_pipe[0]);

@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <cerrno>
@@ -22,8 +23,18 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Descriptors kept free beside the clients: standard streams, the stop pipe, the listening
+// socket, and one for a connection being refused.
+constexpr size_t kSpareDescriptors = 16;
+
 std::string SysError(const std::string& what) {
   return what + ": " + std::strerror(errno);
+}
+
+std::string DurationText(std::chrono::milliseconds d) {
+  if (d.count() % 1000 == 0)
+    return std::to_string(d.count() / 1000) + " s";
+  return std::to_string(d.count()) + " ms";
 }
 
 bool IsBase64Char(char c) {
@@ -50,6 +61,8 @@ struct MsgRouter::Client {
   uint64_t id = 0;
   int fd = -1;
   std::string peer;
+  uint32_t address = 0;  // source address, host byte order
+  Clock::time_point connected_at = Clock::now();
   std::string name;  // empty until logged in
   std::string in;
   std::string out;
@@ -70,6 +83,17 @@ MsgRouter::~MsgRouter() {
 }
 
 void MsgRouter::Listen() {
+  // Every client holds a descriptor, and refusing one needs one more for a moment. With
+  // fewer descriptors than clients, accept() would fail while the listening socket stays
+  // readable, and the loop would spin; so the client limit is kept under the process limit.
+  rlimit files{};
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY &&
+      files.rlim_cur < options_.max_clients + kSpareDescriptors) {
+    size_t limit = static_cast<size_t>(files.rlim_cur);
+    options_.max_clients = limit > kSpareDescriptors + 1 ? limit - kSpareDescriptors : 1;
+    log_("at most " + std::to_string(options_.max_clients) + " clients: the open-file limit is " +
+         std::to_string(limit) + " (ulimit -n; LimitNOFILE= in the service)");
+  }
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_port = htons(options_.port);
@@ -88,6 +112,14 @@ void MsgRouter::Listen() {
   socklen_t len = sizeof sa;
   ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&sa), &len);
   port_ = ntohs(sa.sin_port);
+  if (options_.clients) {
+    log_("client names bound to addresses: " + std::to_string(options_.clients->size()) +
+         " name(s) from " + options_.clients_origin);
+  } else {
+    log_(
+        "warning: names are not bound to addresses (no --clients file): any client may log "
+        "in under any name, take it over, and send log commands");
+  }
   log_("listening on " + options_.host + ":" + std::to_string(port_));
 }
 
@@ -102,6 +134,8 @@ void MsgRouter::Run(int stop_fd) {
   std::vector<pollfd> fds;
   std::vector<uint64_t> ids;
   for (;;) {
+    int timeout_ms = ExpireLogins();
+    RemoveDropped();
     fds.clear();
     ids.clear();
     fds.push_back({stop_fd, POLLIN, 0});
@@ -113,7 +147,7 @@ void MsgRouter::Run(int stop_fd) {
       fds.push_back({c->fd, events, 0});
       ids.push_back(id);
     }
-    int n = ::poll(fds.data(), fds.size(), -1);
+    int n = ::poll(fds.data(), fds.size(), timeout_ms);
     if (n < 0) {
       if (errno == EINTR)
         continue;
@@ -131,19 +165,59 @@ void MsgRouter::Run(int stop_fd) {
       if (!it->second->dropped && (re & POLLOUT) != 0)
         WriteTo(*it->second);
     }
+    // Dropped clients leave after the whole turn, so that no id is reused within it.
+    RemoveDropped();
     if (fds[1].revents != 0)
       Accept();
-    // Dropped clients leave after the whole turn, so that no id is reused within it.
-    for (auto it = clients_.begin(); it != clients_.end();) {
-      if (it->second->dropped) {
-        ::close(it->second->fd);
-        it = clients_.erase(it);
-      } else {
-        ++it;
-      }
-    }
   }
   log_("stopping: " + std::to_string(clients_.size()) + " client(s) disconnected");
+}
+
+void MsgRouter::RemoveDropped() {
+  for (auto it = clients_.begin(); it != clients_.end();) {
+    if (it->second->dropped) {
+      ::close(it->second->fd);
+      auto count = per_address_.find(it->second->address);
+      if (count != per_address_.end() && --count->second == 0)
+        per_address_.erase(count);
+      it = clients_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+int MsgRouter::ExpireLogins() {
+  auto now = Clock::now();
+  auto next = Clock::time_point::max();
+  for (auto& [id, c] : clients_) {
+    if (c->dropped || !c->name.empty())
+      continue;
+    auto deadline = c->connected_at + options_.login_timeout;
+    if (now >= deadline)
+      Drop(*c, "no login within " + DurationText(options_.login_timeout));
+    else if (deadline < next)
+      next = deadline;
+  }
+  if (next == Clock::time_point::max())
+    return -1;
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
+  return left > 60000 ? 60000 : static_cast<int>(left);
+}
+
+void MsgRouter::LogRefusal(const std::string& what) {
+  auto now = Clock::now();
+  if (now - last_refusal_log_ < std::chrono::seconds(1)) {
+    ++refusals_unlogged_;
+    return;
+  }
+  std::string line = what;
+  if (refusals_unlogged_ > 0)
+    line += " (and " + std::to_string(refusals_unlogged_) +
+            " more connection(s) refused since the previous refusal line)";
+  log_(line);
+  last_refusal_log_ = now;
+  refusals_unlogged_ = 0;
 }
 
 void MsgRouter::Accept() {
@@ -154,19 +228,28 @@ void MsgRouter::Accept() {
         ::accept4(listen_fd_, reinterpret_cast<sockaddr*>(&sa), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0)
       return;  // EAGAIN, or a connection that went away before we took it
+    uint32_t address = ntohl(sa.sin_addr.s_addr);
     if (clients_.size() >= options_.max_clients) {
-      log_("connection refused: too many clients");
       ::close(fd);
+      LogRefusal("connection from " + FormatIpv4(address) + " refused: too many clients (" +
+                 std::to_string(options_.max_clients) + ")");
       continue;
     }
+    size_t& from_here = per_address_[address];
+    if (options_.max_per_address != 0 && from_here >= options_.max_per_address) {
+      ::close(fd);
+      LogRefusal("connection from " + FormatIpv4(address) + " refused: it has " +
+                 std::to_string(from_here) + " connections already (--max-per-address)");
+      continue;
+    }
+    ++from_here;
     int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     auto c = std::make_unique<Client>();
     c->id = next_id_++;
     c->fd = fd;
-    char ip[INET_ADDRSTRLEN] = "?";
-    inet_ntop(AF_INET, &sa.sin_addr, ip, sizeof ip);
-    c->peer = std::string(ip) + ":" + std::to_string(ntohs(sa.sin_port));
+    c->address = address;
+    c->peer = FormatIpv4(address) + ":" + std::to_string(ntohs(sa.sin_port));
     log_(Describe(*c) + " connected from " + c->peer);
     Client& ref = *c;
     clients_.emplace(c->id, std::move(c));
@@ -246,21 +329,7 @@ void MsgRouter::HandleLine(Client& c, const std::string& wire) {
       Drop(c, "login refused");
       return;
     }
-    auto old = names_.find(c.name);
-    if (old != names_.end() && old->second == c.id)
-      names_.erase(old);
-    c.name = f[kFieldLahettaja];
-    // One connection per name: the newest login takes the name (a restarted workstation
-    // whose old connection has not died yet), and the older connection is closed so that
-    // it does not wait in vain for lines that now go elsewhere.
-    auto holder = names_.find(c.name);
-    if (holder != names_.end() && holder->second != c.id) {
-      auto other = clients_.find(holder->second);
-      if (other != clients_.end())
-        Drop(*other->second, "the name logged in again from " + c.peer);
-    }
-    names_[c.name] = c.id;
-    log_(Describe(c) + " logged in");
+    HandleLogin(c, f[kFieldLahettaja]);
     return;
   }
   if (c.name.empty()) {
@@ -268,6 +337,21 @@ void MsgRouter::HandleLine(Client& c, const std::string& wire) {
     return;
   }
   const std::string& to = f[kFieldRecipient];
+  // The line itself is only logged where routed lines are (its text holds card numbers).
+  auto line_text = [&] { return options_.log_lines ? ": " + shown() : std::string(); };
+  if (to != kToServer && f[kFieldLahettaja] != c.name) {
+    log_(Describe(c) + " line dropped: its sender " + Win1252ToUtf8(f[kFieldLahettaja]) +
+         " is not its login name " + Win1252ToUtf8(c.name) + line_text());
+    return;
+  }
+  if (to != kToServer && options_.clients && f[kFieldTyyppi] == kTypeLog &&
+      f.size() > kFieldKorttiLyh && !f[kFieldKorttiLyh].empty() &&
+      !options_.clients->MaySendLogCommands(c.name)) {
+    log_(Describe(c) + " line dropped: " + Win1252ToUtf8(c.name) +
+         " may not send log commands (not marked log in the clients file), to " +
+         Win1252ToUtf8(to) + line_text());
+    return;
+  }
   if (to == kToServer) {
     if (options_.log_lines)
       log_("for the server from " + Win1252ToUtf8(c.name) + ": " + shown());
@@ -283,6 +367,29 @@ void MsgRouter::HandleLine(Client& c, const std::string& wire) {
   if (options_.log_lines)
     log_("route " + Win1252ToUtf8(c.name) + " -> " + Win1252ToUtf8(to) + ": " + shown());
   Queue(dest, wire + "\r\n");
+}
+
+void MsgRouter::HandleLogin(Client& c, const std::string& name) {
+  if (options_.clients && !options_.clients->MayLogInFrom(name, c.address)) {
+    Drop(c, "login as " + Win1252ToUtf8(name) + " refused: the name is bound to other " +
+                "addresses than " + FormatIpv4(c.address) + " in the clients file");
+    return;
+  }
+  auto old = names_.find(c.name);
+  if (old != names_.end() && old->second == c.id)
+    names_.erase(old);
+  c.name = name;
+  // One connection per name: the newest login takes the name (a restarted workstation
+  // whose old connection has not died yet), and the older connection is closed so that
+  // it does not wait in vain for lines that now go elsewhere.
+  auto holder = names_.find(c.name);
+  if (holder != names_.end() && holder->second != c.id) {
+    auto other = clients_.find(holder->second);
+    if (other != clients_.end())
+      Drop(*other->second, "the name logged in again from " + c.peer);
+  }
+  names_[c.name] = c.id;
+  log_(Describe(c) + " logged in from " + c.peer);
 }
 
 void MsgRouter::Queue(Client& c, const std::string& bytes) {

@@ -1,5 +1,6 @@
 #include "msgserver/options.h"
 
+#include <chrono>
 #include <stdexcept>
 
 namespace vantera {
@@ -31,12 +32,25 @@ const char kMsgServerUsage[] =
     "  --max-line BYTES     longest line a client may send (default 1024)\n"
     "  --max-rate LINES     lines per second one client may send, 0 for no limit\n"
     "                       (default 100000)\n"
+    "  --clients FILE       bind client names to addresses: one 'NAME ADDRESS[/PREFIX]\n"
+    "                       [log]' a line ('#' comments, blank lines allowed). A bound\n"
+    "                       name may log in only from its addresses; only names marked\n"
+    "                       'log' may send log commands (GetLog, ShowLog, ClearLog) to\n"
+    "                       other clients. Without it every name is free (a warning is\n"
+    "                       logged at start)\n"
+    "  --login-timeout SECONDS\n"
+    "                       a connection that has not logged in by then is closed\n"
+    "                       (default 10)\n"
+    "  --max-per-address N  connections from one source address; more are refused\n"
+    "                       (default 32, 0 for no limit)\n"
     "  --quiet              do not log every routed line\n"
     "  --help               show this text\n"
     "\n"
     "A client that sends garbage, an overlong line, too many lines, a wrong login, or that\n"
     "stops reading its lines is dropped; the others are not affected. A login under a\n"
-    "name that is logged in already takes the name over and closes the older connection.\n"
+    "name that is logged in already takes the name over and closes the older connection\n"
+    "(with --clients only from the name's own addresses). A line whose sender field is\n"
+    "not the login name of its connection is not routed, and logged.\n"
     "\n"
     "Exit status: 0 after a clean stop, 1 when the server cannot start, 2 on a bad\n"
     "command line.\n";
@@ -68,6 +82,17 @@ MsgServerCommand ParseMsgServerCommand(const std::vector<std::string>& args) {
         throw std::invalid_argument("--max-line is at least 1");
     } else if (a == "--max-rate") {
       cmd.router.max_rate = static_cast<uint32_t>(ParseNumber(a, value(), 100000000));
+    } else if (a == "--clients") {
+      cmd.clients_file = value();
+      if (cmd.clients_file.empty())
+        throw std::invalid_argument("--clients needs a file name");
+    } else if (a == "--login-timeout") {
+      auto seconds = ParseNumber(a, value(), 3600);
+      if (seconds == 0)
+        throw std::invalid_argument("--login-timeout is at least 1");
+      cmd.router.login_timeout = std::chrono::seconds(seconds);
+    } else if (a == "--max-per-address") {
+      cmd.router.max_per_address = ParseNumber(a, value(), 100000);
     } else if (a == "--quiet") {
       cmd.router.log_lines = false;
     } else {
@@ -75,6 +100,13 @@ MsgServerCommand ParseMsgServerCommand(const std::vector<std::string>& args) {
     }
   }
   return cmd;
+}
+
+void LoadClients(MsgServerCommand* cmd) {
+  if (cmd->clients_file.empty())
+    return;
+  cmd->router.clients = ClientList::Load(cmd->clients_file);
+  cmd->router.clients_origin = cmd->clients_file;
 }
 
 }  // namespace vantera
