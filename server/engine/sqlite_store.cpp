@@ -214,8 +214,7 @@ void SqliteStore::UpgradeLayout() {
       std::string content(p ? p : "", static_cast<size_t>(sqlite3_column_bytes(get, 0)));
       sqlite3_reset(get);
       for (size_t off = 0, n = 0; off < content.size(); off += kBlobChunk, ++n) {
-        sqlite3_stmt* put =
-            Prepare("INSERT INTO blob_chunks(blob, n, data) VALUES(?1, ?2, ?3)");
+        sqlite3_stmt* put = Prepare("INSERT INTO blob_chunks(blob, n, data) VALUES(?1, ?2, ?3)");
         sqlite3_bind_int64(put, 1, id);
         sqlite3_bind_int64(put, 2, static_cast<int64_t>(n));
         std::string_view piece = std::string_view(content).substr(off, kBlobChunk);
@@ -269,8 +268,8 @@ void SqliteStore::SetBusyTimeout(int milliseconds) {
   // A full disk can meet any statement (a read that grows the shared-memory index, the
   // write-ahead log of a commit) and is reported by SQLite as SQLITE_FULL or as an I/O
   // error of errno ENOSPC: it is a write failure either way.
-  bool disk_full = (rc & 0xFF) == SQLITE_FULL ||
-                   (!injected && (rc & 0xFF) == SQLITE_IOERR && sqlite3_system_errno(db_) == ENOSPC);
+  bool disk_full = (rc & 0xFF) == SQLITE_FULL || (!injected && (rc & 0xFF) == SQLITE_IOERR &&
+                                                  sqlite3_system_errno(db_) == ENOSPC);
   if (!disk_full)
     Throw(StoreErrorCode(rc, is_write));
   if (!disk_full_reported_) {
@@ -667,8 +666,8 @@ bool SqliteStore::BlobExists(int64_t table, int64_t blob) {
 }
 
 int64_t SqliteStore::ChunkedLength(int64_t blob) {
-  sqlite3_stmt* st = Prepare(
-      "SELECT n, length(data) FROM blob_chunks WHERE blob = ?1 ORDER BY n DESC LIMIT 1");
+  sqlite3_stmt* st =
+      Prepare("SELECT n, length(data) FROM blob_chunks WHERE blob = ?1 ORDER BY n DESC LIMIT 1");
   sqlite3_bind_int64(st, 1, blob);
   int64_t n = 0;
   if (StepStmt(st, false))
@@ -714,8 +713,8 @@ std::optional<Bytes> SqliteStore::ReadBlob(int64_t table, int64_t blob, int64_t 
     return out;
   int64_t end = std::min(*total, offset + length);
   out.reserve(static_cast<size_t>(end - offset));
-  sqlite3_stmt* st = Prepare(
-      "SELECT n, data FROM blob_chunks WHERE blob = ?1 AND n BETWEEN ?2 AND ?3 ORDER BY n");
+  sqlite3_stmt* st =
+      Prepare("SELECT n, data FROM blob_chunks WHERE blob = ?1 AND n BETWEEN ?2 AND ?3 ORDER BY n");
   sqlite3_bind_int64(st, 1, blob);
   sqlite3_bind_int64(st, 2, offset / kBlobChunk);
   sqlite3_bind_int64(st, 3, (end - 1) / kBlobChunk);
@@ -747,7 +746,8 @@ void SqliteStore::WriteBlob(int64_t table, int64_t blob, int64_t offset, std::st
     int64_t start = n * kBlobChunk;
     int64_t within = pos - start;
     int64_t take = std::min(kBlobChunk - within, end - pos);
-    std::string_view piece = data.substr(static_cast<size_t>(pos - offset), static_cast<size_t>(take));
+    std::string_view piece =
+        data.substr(static_cast<size_t>(pos - offset), static_cast<size_t>(take));
     Bytes chunk;
     int64_t old_size = start < total ? std::min(kBlobChunk, total - start) : 0;
     if (old_size > 0 && !(within == 0 && take >= old_size)) {
@@ -847,8 +847,8 @@ int64_t SqliteStore::SweepOrphans(int64_t grace_seconds) {
       "(created IS NULL OR created <= ?1)");
   sqlite3_bind_int64(st, 1, static_cast<int64_t>(std::time(nullptr)) - grace_seconds);
   while (StepStmt(st, false))
-    found.push_back({sqlite3_column_int64(st, 0), sqlite3_column_int64(st, 1),
-                     sqlite3_column_int64(st, 2)});
+    found.push_back(
+        {sqlite3_column_int64(st, 0), sqlite3_column_int64(st, 1), sqlite3_column_int64(st, 2)});
   sqlite3_reset(st);
   int64_t removed = 0;
   for (const Candidate& c : found) {

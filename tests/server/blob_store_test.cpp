@@ -122,9 +122,7 @@ TEST(BlobChunks, PiecesAtAnyOffsetMatchAPlainModel) {
   EXPECT_EQ(code_of([&] { store.WriteBlob(1, blob, static_cast<int64_t>(model.size()) + 1, "x"); }),
             9998u);
   EXPECT_EQ(code_of([&] { store.WriteBlob(2, blob, 0, "x"); }), 9990u);
-  EXPECT_EQ(code_of([&] {
-              store.TruncateBlob(1, blob, static_cast<int64_t>(model.size()) + 1);
-            }),
+  EXPECT_EQ(code_of([&] { store.TruncateBlob(1, blob, static_cast<int64_t>(model.size()) + 1); }),
             9998u);
   EXPECT_EQ(ReadAll(store, blob), model);
   // Deleting the blob deletes its chunks.
@@ -134,8 +132,7 @@ TEST(BlobChunks, PiecesAtAnyOffsetMatchAPlainModel) {
     w.Commit();
   }
   EXPECT_FALSE(store.BlobLength(1, blob));
-  EXPECT_EQ(SqlCount(SqliteStore::FileName(folder.path()), "SELECT count(*) FROM blob_chunks"),
-            0);
+  EXPECT_EQ(SqlCount(SqliteStore::FileName(folder.path()), "SELECT count(*) FROM blob_chunks"), 0);
 }
 
 // A folder written before blobs were chunked: its blob bytes sit in the blob row. A
@@ -159,8 +156,8 @@ TEST(BlobChunks, AFolderOfTheOlderLayoutStillOpensAndReads) {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
     sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO blobs(table_id, owner_row, data) VALUES(1, 9, ?1)", -1,
-                       &st, nullptr);
+    sqlite3_prepare_v2(db, "INSERT INTO blobs(table_id, owner_row, data) VALUES(1, 9, ?1)", -1, &st,
+                       nullptr);
     sqlite3_bind_blob(st, 1, big.data(), static_cast<int>(big.size()), SQLITE_TRANSIENT);
     ASSERT_EQ(sqlite3_step(st), SQLITE_DONE);
     sqlite3_finalize(st);
