@@ -285,5 +285,54 @@ TEST(OrphanBlobs, TheNextWriteSweepsThemButNeverOnesInFlight) {
   EXPECT_TRUE(sweeper.BlobLength(1, young));
 }
 
+// Through the engine: the blob of an append whose session ended without posting goes with
+// another session's next write; the blob of a session still appending stays and posts.
+TEST(OrphanBlobs, ACancelledAppendsBlobGoesWithTheNextWriteOfAnotherSession) {
+  TempFolder folder;
+  PrepareDataFolder(folder.path(), nxtShortString);
+  EngineOptions options = OptionsFor(folder.path());
+  options.orphan_blob_grace_s = 0;
+  options.orphan_sweep_interval_s = 0;
+  ServerEngine engine(options);
+  auto new_blob = [](TestClient& c, const OpenCursor& s, const std::string& bytes) {
+    int64_t b = DecodeInt64Reply(c.Call(nxmsg::kBlobCreate, ObjectRequest{s.id}.Encode()).data);
+    EXPECT_EQ(c.Call(nxmsg::kBlobWrite, BlobWriteRequest{s.id, b, 0, bytes}.Encode()).code, 0u);
+    return b;
+  };
+  auto record = [](const OpenCursor& s, const std::string& card, int64_t blob) {
+    Bytes rec = s.dict->NewRecord();
+    SetText(*s.dict, &rec, "AsNo", "           1001");
+    SetText(*s.dict, &rec, "KorttiLyh", card);
+    if (blob)
+      SetInt64(*s.dict, &rec, "Jalki", blob);
+    return rec;
+  };
+  int64_t cancelled = 0;
+  {
+    TestClient gone(engine, 1);
+    OpenCursor s = gone.OpenTable(gone.OpenDatabase(), "ASSORMI");
+    cancelled = new_blob(gone, s, "peruttu");
+  }  // the session ends without posting
+  TestClient other(engine, 3);
+  OpenCursor s3 = other.OpenTable(other.OpenDatabase(), "ASSORMI");
+  auto length_code = [&](int64_t blob) {
+    return other.Call(nxmsg::kBlobGetLength, BlobRequest{s3.id, blob}.Encode()).code;
+  };
+  EXPECT_EQ(length_code(cancelled), 0u);  // reads leave it
+  // The next write of any session (here a blob of an append that goes on) removes it.
+  TestClient appending(engine, 2);
+  OpenCursor s2 = appending.OpenTable(appending.OpenDatabase(), "ASSORMI");
+  int64_t in_flight = new_blob(appending, s2, "kesken");
+  EXPECT_EQ(length_code(cancelled), 9990u);  // gone
+  // Writes of other sessions leave the blob in flight.
+  ASSERT_EQ(other.Insert(s3, record(s3, "K3", 0)), 0u);
+  EXPECT_EQ(length_code(in_flight), 0u);
+  ASSERT_EQ(appending.Insert(s2, record(s2, "K2", in_flight)), 0u);
+  EngineReply read = other.Call(nxmsg::kBlobRead, BlobReadRequest{s3.id, in_flight, 0, 6}.Encode());
+  ASSERT_EQ(read.code, 0u);
+  EXPECT_EQ(DecodeBlobReadReply(read.data), "kesken");
+  EXPECT_EQ(other.Count(s3), 2);
+}
+
 }  // namespace
 }  // namespace vantera::testing
