@@ -2,10 +2,6 @@
 // database, and a full disk is a write failure that the server logs with the folder, after
 // which writes work again once there is space.
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <sys/mount.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +12,7 @@
 
 #include "server/engine/sqlite_store.h"
 #include "tests/server/engine_test_support.h"
+#include "tests/server/small_disk.h"
 
 namespace vantera::testing {
 namespace {
@@ -54,39 +51,6 @@ TEST(DatabaseFile, AnEmptyFileIsRefusedAndOnlyAMissingOneIsNew) {
   EXPECT_TRUE(r.created_tables);
   EXPECT_FALSE(PrepareDataFolder(folder.path(), nxtShortString).created_tables);
 }
-
-// A small tmpfs of its own, in a mount namespace of this process (gone with it).
-class SmallDisk {
- public:
-  explicit SmallDisk(const std::string& path, const std::string& size) : path_(path) {
-    ok_ = ::unshare(CLONE_NEWNS) == 0 &&
-          ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-          ::mount("tmpfs", path.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
-    mounted_ = ok_;
-  }
-  ~SmallDisk() {
-    if (mounted_)
-      ::umount2(path_.c_str(), MNT_DETACH);
-  }
-  bool ok() const { return ok_; }
-  // Fills the disk with a file; returns its path.
-  std::string Fill() {
-    std::string filler = path_ + "/filler";
-    FILE* f = std::fopen(filler.c_str(), "w");
-    std::vector<char> block(4096, 'x');
-    while (f && std::fwrite(block.data(), 1, block.size(), f) == block.size() &&
-           std::fflush(f) == 0) {
-    }
-    if (f)
-      std::fclose(f);
-    return filler;
-  }
-
- private:
-  std::string path_;
-  bool ok_ = false;
-  bool mounted_ = false;
-};
 
 TEST(DatabaseFile, AFullDiskIsAWriteFailureLoggedWithTheFolderAndWritesResumeAfter) {
   TempFolder root;
