@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <set>
+#include <stdexcept>
 
 #include "dbconn/nxllException.h"
 #include "server/engine/data_folder.h"
@@ -90,7 +91,11 @@ std::vector<FolderLock> LockDataFolders(const std::vector<std::string>& folders)
   std::vector<FolderLock> locks;
   std::set<std::string> seen;
   for (const std::string& folder : folders) {
-    MakeDataFolder(folder);
+    try {
+      MakeDataFolder(folder);
+    } catch (const EnxBaseException& e) {
+      throw std::runtime_error("data folder " + folder + ": " + e.what());
+    }
     char resolved[PATH_MAX];
     std::string key = ::realpath(folder.c_str(), resolved) ? std::string(resolved) : folder;
     if (seen.insert(key).second)

@@ -36,7 +36,8 @@ class FolderLock {
 };
 
 // Makes each folder when missing (MakeDataFolder) and locks it; a folder named twice (by
-// its real path) is locked once. Throws as FolderLock does, holding nothing then.
+// its real path) is locked once. Throws as FolderLock does, or std::runtime_error naming
+// the folder when it cannot be made; nothing is held then.
 std::vector<FolderLock> LockDataFolders(const std::vector<std::string>& folders);
 
 }  // namespace vantera

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <ctime>
 #include <mutex>
+#include <random>
 #include <set>
 
 #include "core/win1252.h"
@@ -35,7 +36,14 @@ std::set<int64_t>& LiveStores() {
   static std::set<int64_t> live;
   return live;
 }
-std::atomic<int64_t> next_serial{1};
+// Serials start at a random base, so that blobs left by an earlier run of a server that
+// happens to get the same process id (a container's first process) never look like ours.
+int64_t SerialBase() {
+  std::random_device rd;
+  uint64_t r = (static_cast<uint64_t>(rd()) << 32) ^ rd();
+  return static_cast<int64_t>(r >> 2) + 1;
+}
+std::atomic<int64_t> next_serial{SerialBase()};
 
 bool CreatorAlive(int64_t pid, int64_t serial) {
   if (pid <= 0)
@@ -656,29 +664,24 @@ int64_t SqliteStore::CreateBlob(int64_t table) {
   return sqlite3_last_insert_rowid(db_);
 }
 
-bool SqliteStore::BlobExists(int64_t table, int64_t blob) {
-  sqlite3_stmt* st = Prepare("SELECT 1 FROM blobs WHERE id = ?1 AND table_id = ?2");
+std::optional<int64_t> SqliteStore::ChunkedLength(int64_t table, int64_t blob) {
+  // One seek in each table: the blob's row, and its last chunk.
+  sqlite3_stmt* st = Prepare(
+      "SELECT (SELECT n * " + std::to_string(kBlobChunk) +
+      " + length(data) FROM blob_chunks WHERE blob = ?1 ORDER BY n DESC LIMIT 1) FROM blobs "
+      "WHERE id = ?1 AND table_id = ?2");
   sqlite3_bind_int64(st, 1, blob);
   sqlite3_bind_int64(st, 2, table);
-  bool found = StepStmt(st, false);
-  sqlite3_reset(st);
-  return found;
-}
-
-int64_t SqliteStore::ChunkedLength(int64_t blob) {
-  sqlite3_stmt* st =
-      Prepare("SELECT n, length(data) FROM blob_chunks WHERE blob = ?1 ORDER BY n DESC LIMIT 1");
-  sqlite3_bind_int64(st, 1, blob);
-  int64_t n = 0;
-  if (StepStmt(st, false))
-    n = sqlite3_column_int64(st, 0) * kBlobChunk + sqlite3_column_int64(st, 1);
+  if (!StepStmt(st, false))
+    return std::nullopt;
+  int64_t n = sqlite3_column_int64(st, 0);  // NULL (no chunks) reads as 0
   sqlite3_reset(st);
   return n;
 }
 
 std::optional<int64_t> SqliteStore::BlobLength(int64_t table, int64_t blob) {
   if (chunked_)
-    return BlobExists(table, blob) ? std::optional<int64_t>(ChunkedLength(blob)) : std::nullopt;
+    return ChunkedLength(table, blob);
   sqlite3_stmt* st = Prepare("SELECT length(data) FROM blobs WHERE id = ?1 AND table_id = ?2");
   sqlite3_bind_int64(st, 1, blob);
   sqlite3_bind_int64(st, 2, table);
@@ -705,9 +708,10 @@ std::optional<Bytes> SqliteStore::ReadBlob(int64_t table, int64_t blob, int64_t 
     sqlite3_reset(st);
     return b;
   }
-  if (!BlobExists(table, blob))
+  auto length_now = ChunkedLength(table, blob);
+  if (!length_now)
     return std::nullopt;
-  *total = ChunkedLength(blob);
+  *total = *length_now;
   Bytes out;
   if (offset < 0 || length <= 0 || offset >= *total)
     return out;
@@ -733,9 +737,10 @@ std::optional<Bytes> SqliteStore::ReadBlob(int64_t table, int64_t blob, int64_t 
 
 void SqliteStore::WriteBlob(int64_t table, int64_t blob, int64_t offset, std::string_view data) {
   EnsureWritable();
-  if (!BlobExists(table, blob))
+  auto length_now = ChunkedLength(table, blob);
+  if (!length_now)
     Throw(9990);
-  int64_t total = ChunkedLength(blob);
+  int64_t total = *length_now;
   if (offset < 0 || offset > total)
     Throw(9998);  // Invalid offset into the BLOB.
   // Only the chunks that [offset, offset + size) covers are read and written again.
@@ -774,7 +779,8 @@ void SqliteStore::WriteBlob(int64_t table, int64_t blob, int64_t offset, std::st
 
 void SqliteStore::TruncateBlob(int64_t table, int64_t blob, int64_t length) {
   EnsureWritable();
-  if (!BlobExists(table, blob) || length < 0 || length > ChunkedLength(blob))
+  auto length_now = ChunkedLength(table, blob);
+  if (!length_now || length < 0 || length > *length_now)
     Throw(9998);
   int64_t kept = length / kBlobChunk;  // chunks [0, kept) stay whole
   sqlite3_stmt* del = Prepare("DELETE FROM blob_chunks WHERE blob = ?1 AND n > ?2");

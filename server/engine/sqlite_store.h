@@ -196,8 +196,8 @@ class SqliteStore {
   void SweepIfDue();
   int64_t SweepOrphans(int64_t grace_seconds);
   void UpgradeLayout();
-  bool BlobExists(int64_t table, int64_t blob);
-  int64_t ChunkedLength(int64_t blob);
+  // The length of a blob of layout 1, or nothing when the table has no such blob.
+  std::optional<int64_t> ChunkedLength(int64_t table, int64_t blob);
   void CloseConnection();
 
   std::string folder_;
