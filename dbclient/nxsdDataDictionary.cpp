@@ -250,6 +250,12 @@ void TnxDataDictionary::Check() {
           throw EnxKeyFieldDescriptorException(
               "Invalid field number: " + std::to_string(kf->field_number),
               nxcode::kInvalidDescriptorNumber);
+        // Key values are written through the key fields' mappers; a final field has none.
+        if (fields_[static_cast<size_t>(kf->field_number)]->is_final)
+          throw EnxKeyFieldDescriptorException(
+              "Key field without a field mapper: " +
+                  fields_[static_cast<size_t>(kf->field_number)]->name + " in index " + ix->name,
+              nxcode::kUnsupportedDescriptor);
       }
     }
   }

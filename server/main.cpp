@@ -12,7 +12,10 @@
 #include "core/runtime_dir.h"
 #include "server/account_store.h"
 #include "server/dispatcher_factory.h"
+#include "server/engine/folder_lock.h"
+#include "server/engine/sqlite_store.h"
 #include "server/engine/table_csv.h"
+#include "server/engine_dispatcher.h"
 #include "server/local_transports.h"
 #include "server/server_options.h"
 #include "server/tcp_server.h"
@@ -44,7 +47,13 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   ServerLog log(stderr);
+  SetStoreFailureLog([&log](const std::string& line) { log.Line(line); });
   try {
+    // One server per data folder, taken before anything in the folders is touched.
+    std::vector<std::string> folders;
+    for (const AliasFolder& a : EngineOptionsFrom(options).aliases)
+      folders.push_back(a.folder);
+    std::vector<FolderLock> folderLocks = LockDataFolders(folders);
     EnsureRuntimeDir(RuntimeDir(options.runtimeDir));
     AccountStore accounts =
         options.usersFile.empty() ? AccountStore() : AccountStore::FromFile(options.usersFile);
@@ -84,7 +93,9 @@ int main(int argc, char** argv) {
     log.Line("stopped");
   } catch (const std::exception& e) {
     log.Line(std::string("cannot start: ") + e.what());
+    SetStoreFailureLog(nullptr);
     return 1;
   }
+  SetStoreFailureLog(nullptr);
   return 0;
 }

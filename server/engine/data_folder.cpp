@@ -12,8 +12,7 @@
 
 namespace vantera {
 
-FolderReport PrepareDataFolder(const std::string& folder, TnxFieldType string_type,
-                               bool remove_orphans) {
+void MakeDataFolder(const std::string& folder) {
   if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
     if (errno == ENOENT)              // only the last folder of the path is made
       throw EnxBaseException(10018);  // The alias references a directory that does not exist.
@@ -23,6 +22,11 @@ FolderReport PrepareDataFolder(const std::string& folder, TnxFieldType string_ty
   struct stat info {};
   if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
     throw EnxBaseException("The data folder " + folder + " is not a folder", 10018);
+}
+
+FolderReport PrepareDataFolder(const std::string& folder, TnxFieldType string_type,
+                               bool remove_orphans) {
+  MakeDataFolder(folder);
   FolderReport report;
   SqliteStore store(folder, false);
   if (store.TableNames().empty()) {

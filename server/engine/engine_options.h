@@ -24,6 +24,11 @@ struct EngineOptions {
   size_t max_databases_per_session = 64;
   size_t max_cursors_per_session = 1024;
   int max_busy_wait_ms = 30000;  // a timeout of a request never makes SQLite wait longer
+  // Blobs that no record refers to (appends that were never posted) are removed by a later
+  // write once they are this old and their creator's database is closed; the check runs
+  // at most once per interval on each open database.
+  int64_t orphan_blob_grace_s = 600;
+  int64_t orphan_sweep_interval_s = 60;
   // Every commit reaches the disk before it is acknowledged. Only throw-away data (fuzzing)
   // turns this off.
   bool durable = true;

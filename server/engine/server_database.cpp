@@ -16,6 +16,7 @@ ServerDatabase::ServerDatabase(uint32_t id, uint32_t session, const std::string&
   state->OpenDatabase(exclusive);
   try {
     store_ = std::make_unique<SqliteStore>(folder, read_only, faults, options.durable);
+    store_->SetOrphanSweep(options.orphan_blob_grace_s, options.orphan_sweep_interval_s);
   } catch (...) {
     state->CloseDatabase(exclusive);
     throw;

@@ -1,9 +1,17 @@
 #include "server/engine/sqlite_store.h"
 
+#include <signal.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <ctime>
+#include <mutex>
+#include <random>
+#include <set>
 
 #include "core/win1252.h"
 #include "dbconn/nxllException.h"
@@ -18,7 +26,64 @@ constexpr size_t kStatementCacheLimit = 256;
   throw EnxBaseException(code);
 }
 
+// The stores of this process that are open, by serial: a blob whose creator is among them
+// may still be posted and is never swept.
+std::mutex& LiveMutex() {
+  static std::mutex mu;
+  return mu;
+}
+std::set<int64_t>& LiveStores() {
+  static std::set<int64_t> live;
+  return live;
+}
+// Serials start at a random base, so that blobs left by an earlier run of a server that
+// happens to get the same process id (a container's first process) never look like ours.
+int64_t SerialBase() {
+  std::random_device rd;
+  uint64_t r = (static_cast<uint64_t>(rd()) << 32) ^ rd();
+  return static_cast<int64_t>(r >> 2) + 1;
+}
+std::atomic<int64_t> next_serial{SerialBase()};
+
+bool CreatorAlive(int64_t pid, int64_t serial) {
+  if (pid <= 0)
+    return false;
+  if (pid == ::getpid()) {
+    std::lock_guard lock(LiveMutex());
+    return LiveStores().count(serial) > 0;
+  }
+  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+std::mutex& FailureLogMutex() {
+  static std::mutex mu;
+  return mu;
+}
+std::function<void(const std::string&)>& FailureLog() {
+  static std::function<void(const std::string&)> log;
+  return log;
+}
+
+void ReportFailure(const std::string& line) {
+  std::lock_guard lock(FailureLogMutex());
+  if (FailureLog())
+    FailureLog()(line);
+}
+
+off_t FileSize(const std::string& path, bool* exists) {
+  struct stat st {};
+  *exists = ::stat(path.c_str(), &st) == 0;
+  return *exists ? st.st_size : 0;
+}
+
+constexpr int kLayoutChunked = 1;
+
 }  // namespace
+
+void SetStoreFailureLog(std::function<void(const std::string&)> log) {
+  std::lock_guard lock(FailureLogMutex());
+  FailureLog() = std::move(log);
+}
 
 uint32_t StoreErrorCode(int sqlite_code, bool is_write) {
   switch (sqlite_code & 0xFF) {
@@ -28,7 +93,7 @@ uint32_t StoreErrorCode(int sqlite_code, bool is_write) {
     case SQLITE_CONSTRAINT:
       return 9729;  // Key violation.
     case SQLITE_FULL:
-      return 9479;  // Table is full.
+      return 9218;  // Write failure. (the disk or the database's size limit is full)
     case SQLITE_READONLY:
       return 10501;  // Database is read only.
     case SQLITE_CORRUPT:
@@ -55,13 +120,24 @@ std::string SqliteStore::RowsTable(int64_t table) {
 
 SqliteStore::SqliteStore(const std::string& folder, bool read_only, StoreFaults* faults,
                          bool durable)
-    : read_only_(read_only), faults_(faults) {
+    : folder_(folder), read_only_(read_only), faults_(faults) {
   struct stat st {};
   if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
     Throw(10018);  // The alias references a directory that does not exist.
+  // Only a missing file is a new database: an empty one is a damaged database (a copy cut
+  // short, a full disk at its creation), and taking it as new would hide every record.
+  const std::string file = FileName(folder);
+  bool existed = false;
+  bool wal_exists = false;
+  off_t size = FileSize(file, &existed);
+  if (existed && size == 0 && FileSize(file + "-wal", &wal_exists) == 0)
+    throw EnxBaseException("The database file " + file +
+                               " is empty (0 bytes): not a database. A new database is made "
+                               "only where the file is missing.",
+                           8962);  // Corrupt file - other than header.
   int flags = SQLITE_OPEN_NOMUTEX |
               (read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-  int rc = sqlite3_open_v2(FileName(folder).c_str(), &db_, flags, nullptr);
+  int rc = sqlite3_open_v2(file.c_str(), &db_, flags, nullptr);
   if (rc != SQLITE_OK) {
     sqlite3_close(db_);
     db_ = nullptr;
@@ -81,37 +157,136 @@ SqliteStore::SqliteStore(const std::string& folder, bool read_only, StoreFaults*
           true);
       Exec(
           "CREATE TABLE IF NOT EXISTS blobs(id INTEGER PRIMARY KEY AUTOINCREMENT, table_id "
-          "INTEGER NOT NULL, owner_row INTEGER NOT NULL DEFAULT 0, data BLOB NOT NULL)",
+          "INTEGER NOT NULL, owner_row INTEGER NOT NULL DEFAULT 0, data BLOB NOT NULL, "
+          "created INTEGER, creator_pid INTEGER, creator_store INTEGER)",
           true);
       Exec("CREATE INDEX IF NOT EXISTS blobs_owner ON blobs(table_id, owner_row)", true);
     }
+    sqlite3_stmt* v = Prepare("PRAGMA user_version");
+    int layout = StepStmt(v, false) ? sqlite3_column_int(v, 0) : 0;
+    sqlite3_reset(v);
+    if (layout < kLayoutChunked && !read_only)
+      UpgradeLayout();
+    else
+      chunked_ = layout >= kLayoutChunked;
   } catch (...) {
-    for (auto& [sql, st2] : cache_)
-      sqlite3_finalize(st2);
-    cache_.clear();
-    sqlite3_close(db_);
-    db_ = nullptr;
+    CloseConnection();
+    // A file this constructor made and could not fill is not left behind as an empty one.
+    bool now_exists = false;
+    if (!existed && FileSize(file, &now_exists) == 0 && now_exists) {
+      ::unlink(file.c_str());
+      ::unlink((file + "-wal").c_str());
+      ::unlink((file + "-shm").c_str());
+    }
+    throw;
+  }
+  serial_ = next_serial++;
+  std::lock_guard lock(LiveMutex());
+  LiveStores().insert(serial_);
+}
+
+// Layout 0 to 1: the creator columns, the chunk table and the bytes of every blob moved
+// into chunks, in one transaction.
+void SqliteStore::UpgradeLayout() {
+  Exec("BEGIN IMMEDIATE", true);
+  try {
+    std::set<std::string> columns;
+    sqlite3_stmt* info = Prepare("PRAGMA table_info(blobs)");
+    while (StepStmt(info, false)) {
+      auto p = reinterpret_cast<const char*>(sqlite3_column_text(info, 1));
+      columns.insert(p ? p : "");
+    }
+    for (const char* c : {"created", "creator_pid", "creator_store"})
+      if (!columns.count(c))
+        Exec(std::string("ALTER TABLE blobs ADD COLUMN ") + c + " INTEGER", true);
+    Exec(
+        "CREATE TABLE IF NOT EXISTS blob_chunks(blob INTEGER NOT NULL, n INTEGER NOT NULL, "
+        "data BLOB NOT NULL, PRIMARY KEY(blob, n))",
+        true);
+    Exec(
+        "CREATE TRIGGER IF NOT EXISTS blobs_chunks_go AFTER DELETE ON blobs BEGIN "
+        "DELETE FROM blob_chunks WHERE blob = old.id; END",
+        true);
+    Exec("CREATE INDEX IF NOT EXISTS blobs_free ON blobs(owner_row, created)", true);
+    std::vector<int64_t> filled;
+    sqlite3_stmt* st = Prepare("SELECT id FROM blobs WHERE length(data) > 0");
+    while (StepStmt(st, false))
+      filled.push_back(sqlite3_column_int64(st, 0));
+    sqlite3_reset(st);
+    chunked_ = true;
+    for (int64_t id : filled) {
+      sqlite3_stmt* get = Prepare("SELECT data FROM blobs WHERE id = ?1");
+      sqlite3_bind_int64(get, 1, id);
+      StepStmt(get, false);
+      auto p = static_cast<const char*>(sqlite3_column_blob(get, 0));
+      std::string content(p ? p : "", static_cast<size_t>(sqlite3_column_bytes(get, 0)));
+      sqlite3_reset(get);
+      for (size_t off = 0, n = 0; off < content.size(); off += kBlobChunk, ++n) {
+        sqlite3_stmt* put = Prepare("INSERT INTO blob_chunks(blob, n, data) VALUES(?1, ?2, ?3)");
+        sqlite3_bind_int64(put, 1, id);
+        sqlite3_bind_int64(put, 2, static_cast<int64_t>(n));
+        std::string_view piece = std::string_view(content).substr(off, kBlobChunk);
+        sqlite3_bind_blob(put, 3, piece.data(), static_cast<int>(piece.size()), SQLITE_TRANSIENT);
+        StepStmt(put, true);
+      }
+      sqlite3_stmt* clear = Prepare("UPDATE blobs SET data = x'' WHERE id = ?1");
+      sqlite3_bind_int64(clear, 1, id);
+      StepStmt(clear, true);
+    }
+    Exec("PRAGMA user_version = " + std::to_string(kLayoutChunked), true);
+    Exec("COMMIT", true);
+  } catch (...) {
+    chunked_ = false;
+    if (!sqlite3_get_autocommit(db_))
+      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     throw;
   }
 }
 
-SqliteStore::~SqliteStore() {
+void SqliteStore::CloseConnection() {
   for (auto& [sql, st] : cache_)
     sqlite3_finalize(st);
+  cache_.clear();
   if (db_ && !sqlite3_get_autocommit(db_))
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_close(db_);
+  db_ = nullptr;
+}
+
+SqliteStore::~SqliteStore() {
+  CloseConnection();
+  std::lock_guard lock(LiveMutex());
+  LiveStores().erase(serial_);
+}
+
+void SqliteStore::SetOrphanSweep(int64_t grace_seconds, int64_t interval_seconds) {
+  orphan_grace_s_ = std::max<int64_t>(0, grace_seconds);
+  sweep_interval_s_ = std::max<int64_t>(0, interval_seconds);
+  next_sweep_ = 0;
 }
 
 void SqliteStore::SetBusyTimeout(int milliseconds) {
   sqlite3_busy_timeout(db_, std::clamp(milliseconds, 0, 60000));
 }
 
-[[noreturn]] void SqliteStore::Fail(int rc, bool is_write) {
+[[noreturn]] void SqliteStore::Fail(int rc, bool is_write, bool injected) {
   // Some failures end the whole transaction inside SQLite; keep the nesting in step.
   if (level_ > 0 && sqlite3_get_autocommit(db_))
     level_ = 0;
-  Throw(StoreErrorCode(rc, is_write));
+  // A full disk can meet any statement (a read that grows the shared-memory index, the
+  // write-ahead log of a commit) and is reported by SQLite as SQLITE_FULL or as an I/O
+  // error of errno ENOSPC: it is a write failure either way.
+  bool disk_full = (rc & 0xFF) == SQLITE_FULL || (!injected && (rc & 0xFF) == SQLITE_IOERR &&
+                                                  sqlite3_system_errno(db_) == ENOSPC);
+  if (!disk_full)
+    Throw(StoreErrorCode(rc, is_write));
+  if (!disk_full_reported_) {
+    disk_full_reported_ = true;
+    ReportFailure("disk full: data folder " + folder_ + ": " +
+                  (injected ? std::string(sqlite3_errstr(rc)) : std::string(sqlite3_errmsg(db_))) +
+                  "; changes fail with 9218 until space is freed");
+  }
+  Throw(9218);  // Write failure.
 }
 
 sqlite3_stmt* SqliteStore::Prepare(const std::string& sql) {
@@ -139,7 +314,7 @@ bool SqliteStore::StepStmt(sqlite3_stmt* st, bool is_write) {
     int injected = faults_->BeforeWrite();
     if (injected != SQLITE_OK) {
       sqlite3_reset(st);
-      Fail(injected, true);
+      Fail(injected, true, true);
     }
   }
   int rc = sqlite3_step(st);
@@ -168,10 +343,21 @@ void SqliteStore::EnsureWritable() {
 
 // ---- Transactions ----
 
+void SqliteStore::BeginWrite() {
+  Exec("BEGIN IMMEDIATE", true);
+  try {
+    SweepIfDue();
+  } catch (...) {
+    if (!sqlite3_get_autocommit(db_))
+      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
+
 void SqliteStore::TransactionStart() {
   EnsureWritable();
   if (level_ == 0)
-    Exec("BEGIN IMMEDIATE", true);
+    BeginWrite();
   else
     Exec("SAVEPOINT tx" + std::to_string(level_), true);
   ++level_;
@@ -180,10 +366,12 @@ void SqliteStore::TransactionStart() {
 void SqliteStore::TransactionCommit() {
   if (level_ == 0)
     Throw(10257);  // No user transaction is currently in progress.
-  if (level_ == 1)
+  if (level_ == 1) {
     Exec("COMMIT", true);
-  else
+    disk_full_reported_ = false;
+  } else {
     Exec("RELEASE tx" + std::to_string(level_ - 1), true);
+  }
   --level_;
 }
 
@@ -205,16 +393,18 @@ void SqliteStore::TransactionRollback() {
 SqliteStore::Write::Write(SqliteStore& store) : store_(store) {
   store_.EnsureWritable();
   if (store_.level_ == 0)
-    store_.Exec("BEGIN IMMEDIATE", true);
+    store_.BeginWrite();
   else
     store_.Exec("SAVEPOINT w", true);
 }
 
 void SqliteStore::Write::Commit() {
-  if (store_.level_ == 0)
+  if (store_.level_ == 0) {
     store_.Exec("COMMIT", true);
-  else
+    store_.disk_full_reported_ = false;
+  } else {
     store_.Exec("RELEASE w", true);
+  }
   done_ = true;
 }
 
@@ -463,13 +653,35 @@ void SqliteStore::DeleteAllRows(int64_t table) {
 // ---- Blobs ----
 
 int64_t SqliteStore::CreateBlob(int64_t table) {
-  sqlite3_stmt* st = Prepare("INSERT INTO blobs(table_id, data) VALUES(?1, x'')");
+  sqlite3_stmt* st = Prepare(
+      "INSERT INTO blobs(table_id, data, created, creator_pid, creator_store) "
+      "VALUES(?1, x'', ?2, ?3, ?4)");
   sqlite3_bind_int64(st, 1, table);
+  sqlite3_bind_int64(st, 2, static_cast<int64_t>(std::time(nullptr)));
+  sqlite3_bind_int64(st, 3, static_cast<int64_t>(::getpid()));
+  sqlite3_bind_int64(st, 4, serial_);
   StepStmt(st, true);
   return sqlite3_last_insert_rowid(db_);
 }
 
+std::optional<int64_t> SqliteStore::ChunkedLength(int64_t table, int64_t blob) {
+  // One seek in each table: the blob's row, and its last chunk.
+  sqlite3_stmt* st = Prepare(
+      "SELECT (SELECT n * " + std::to_string(kBlobChunk) +
+      " + length(data) FROM blob_chunks WHERE blob = ?1 ORDER BY n DESC LIMIT 1) FROM blobs "
+      "WHERE id = ?1 AND table_id = ?2");
+  sqlite3_bind_int64(st, 1, blob);
+  sqlite3_bind_int64(st, 2, table);
+  if (!StepStmt(st, false))
+    return std::nullopt;
+  int64_t n = sqlite3_column_int64(st, 0);  // NULL (no chunks) reads as 0
+  sqlite3_reset(st);
+  return n;
+}
+
 std::optional<int64_t> SqliteStore::BlobLength(int64_t table, int64_t blob) {
+  if (chunked_)
+    return ChunkedLength(table, blob);
   sqlite3_stmt* st = Prepare("SELECT length(data) FROM blobs WHERE id = ?1 AND table_id = ?2");
   sqlite3_bind_int64(st, 1, blob);
   sqlite3_bind_int64(st, 2, table);
@@ -482,50 +694,112 @@ std::optional<int64_t> SqliteStore::BlobLength(int64_t table, int64_t blob) {
 
 std::optional<Bytes> SqliteStore::ReadBlob(int64_t table, int64_t blob, int64_t offset,
                                            int64_t length, int64_t* total) {
-  sqlite3_stmt* st = Prepare(
-      "SELECT length(data), substr(data, ?3, ?4) FROM blobs WHERE id = ?1 AND table_id = ?2");
-  sqlite3_bind_int64(st, 1, blob);
-  sqlite3_bind_int64(st, 2, table);
-  sqlite3_bind_int64(st, 3, offset + 1);
-  sqlite3_bind_int64(st, 4, length);
-  if (!StepStmt(st, false))
+  if (!chunked_) {
+    sqlite3_stmt* st = Prepare(
+        "SELECT length(data), substr(data, ?3, ?4) FROM blobs WHERE id = ?1 AND table_id = ?2");
+    sqlite3_bind_int64(st, 1, blob);
+    sqlite3_bind_int64(st, 2, table);
+    sqlite3_bind_int64(st, 3, offset + 1);
+    sqlite3_bind_int64(st, 4, length);
+    if (!StepStmt(st, false))
+      return std::nullopt;
+    *total = sqlite3_column_int64(st, 0);
+    Bytes b = ColumnBytes(st, 1);
+    sqlite3_reset(st);
+    return b;
+  }
+  auto length_now = ChunkedLength(table, blob);
+  if (!length_now)
     return std::nullopt;
-  *total = sqlite3_column_int64(st, 0);
-  Bytes b = ColumnBytes(st, 1);
+  *total = *length_now;
+  Bytes out;
+  if (offset < 0 || length <= 0 || offset >= *total)
+    return out;
+  int64_t end = std::min(*total, offset + length);
+  out.reserve(static_cast<size_t>(end - offset));
+  sqlite3_stmt* st =
+      Prepare("SELECT n, data FROM blob_chunks WHERE blob = ?1 AND n BETWEEN ?2 AND ?3 ORDER BY n");
+  sqlite3_bind_int64(st, 1, blob);
+  sqlite3_bind_int64(st, 2, offset / kBlobChunk);
+  sqlite3_bind_int64(st, 3, (end - 1) / kBlobChunk);
+  while (StepStmt(st, false)) {
+    int64_t start = sqlite3_column_int64(st, 0) * kBlobChunk;
+    auto p = static_cast<const char*>(sqlite3_column_blob(st, 1));
+    int64_t size = sqlite3_column_bytes(st, 1);
+    int64_t from = std::max(offset, start) - start;
+    int64_t to = std::min(end, start + size) - start;
+    if (p && to > from)
+      out.append(p + from, static_cast<size_t>(to - from));
+  }
   sqlite3_reset(st);
-  return b;
+  return out;
 }
 
 void SqliteStore::WriteBlob(int64_t table, int64_t blob, int64_t offset, std::string_view data) {
-  sqlite3_stmt* st = Prepare("SELECT data FROM blobs WHERE id = ?1 AND table_id = ?2");
-  sqlite3_bind_int64(st, 1, blob);
-  sqlite3_bind_int64(st, 2, table);
-  if (!StepStmt(st, false))
+  EnsureWritable();
+  auto length_now = ChunkedLength(table, blob);
+  if (!length_now)
     Throw(9990);
-  Bytes content = ColumnBytes(st, 0);
-  sqlite3_reset(st);
-  auto off = static_cast<size_t>(offset);
-  if (off > content.size())
+  int64_t total = *length_now;
+  if (offset < 0 || offset > total)
     Throw(9998);  // Invalid offset into the BLOB.
-  if (off + data.size() > content.size())
-    content.resize(off + data.size());
-  content.replace(off, data.size(), data);
-  sqlite3_stmt* up = Prepare("UPDATE blobs SET data = ?2 WHERE id = ?1");
-  sqlite3_bind_int64(up, 1, blob);
-  BindBytes(up, 2, content);
-  StepStmt(up, true);
+  // Only the chunks that [offset, offset + size) covers are read and written again.
+  int64_t pos = offset;
+  const int64_t end = offset + static_cast<int64_t>(data.size());
+  while (pos < end) {
+    int64_t n = pos / kBlobChunk;
+    int64_t start = n * kBlobChunk;
+    int64_t within = pos - start;
+    int64_t take = std::min(kBlobChunk - within, end - pos);
+    std::string_view piece =
+        data.substr(static_cast<size_t>(pos - offset), static_cast<size_t>(take));
+    Bytes chunk;
+    int64_t old_size = start < total ? std::min(kBlobChunk, total - start) : 0;
+    if (old_size > 0 && !(within == 0 && take >= old_size)) {
+      sqlite3_stmt* get = Prepare("SELECT data FROM blob_chunks WHERE blob = ?1 AND n = ?2");
+      sqlite3_bind_int64(get, 1, blob);
+      sqlite3_bind_int64(get, 2, n);
+      if (!StepStmt(get, false))
+        Throw(8962);  // a chunk before the blob's end is missing
+      chunk = ColumnBytes(get, 0);
+      sqlite3_reset(get);
+    }
+    if (chunk.size() < static_cast<size_t>(within + take))
+      chunk.resize(static_cast<size_t>(within + take));
+    chunk.replace(static_cast<size_t>(within), piece.size(), piece);
+    sqlite3_stmt* put =
+        Prepare("INSERT OR REPLACE INTO blob_chunks(blob, n, data) VALUES(?1, ?2, ?3)");
+    sqlite3_bind_int64(put, 1, blob);
+    sqlite3_bind_int64(put, 2, n);
+    BindBytes(put, 3, chunk);
+    StepStmt(put, true);
+    pos += take;
+  }
 }
 
 void SqliteStore::TruncateBlob(int64_t table, int64_t blob, int64_t length) {
-  sqlite3_stmt* st = Prepare(
-      "UPDATE blobs SET data = substr(data, 1, ?3) WHERE id = ?1 AND table_id = ?2 "
-      "AND length(data) >= ?3");
-  sqlite3_bind_int64(st, 1, blob);
-  sqlite3_bind_int64(st, 2, table);
-  sqlite3_bind_int64(st, 3, length);
-  StepStmt(st, true);
-  if (sqlite3_changes(db_) != 1)
+  EnsureWritable();
+  auto length_now = ChunkedLength(table, blob);
+  if (!length_now || length < 0 || length > *length_now)
     Throw(9998);
+  int64_t kept = length / kBlobChunk;  // chunks [0, kept) stay whole
+  sqlite3_stmt* del = Prepare("DELETE FROM blob_chunks WHERE blob = ?1 AND n > ?2");
+  sqlite3_bind_int64(del, 1, blob);
+  sqlite3_bind_int64(del, 2, kept);
+  StepStmt(del, true);
+  if (length % kBlobChunk == 0) {
+    sqlite3_stmt* last = Prepare("DELETE FROM blob_chunks WHERE blob = ?1 AND n = ?2");
+    sqlite3_bind_int64(last, 1, blob);
+    sqlite3_bind_int64(last, 2, kept);
+    StepStmt(last, true);
+  } else {
+    sqlite3_stmt* cut =
+        Prepare("UPDATE blob_chunks SET data = substr(data, 1, ?3) WHERE blob = ?1 AND n = ?2");
+    sqlite3_bind_int64(cut, 1, blob);
+    sqlite3_bind_int64(cut, 2, kept);
+    sqlite3_bind_int64(cut, 3, length % kBlobChunk);
+    StepStmt(cut, true);
+  }
 }
 
 std::optional<int64_t> SqliteStore::BlobOwner(int64_t table, int64_t blob) {
@@ -567,10 +841,47 @@ void SqliteStore::DeleteBlob(int64_t table, int64_t blob) {
   StepStmt(st, true);
 }
 
-int64_t SqliteStore::DeleteOrphanBlobs() {
+// ---- Orphan blobs ----
+
+int64_t SqliteStore::SweepOrphans(int64_t grace_seconds) {
+  struct Candidate {
+    int64_t id, pid, store;
+  };
+  std::vector<Candidate> found;
+  sqlite3_stmt* st = Prepare(
+      "SELECT id, creator_pid, creator_store FROM blobs WHERE owner_row = 0 AND "
+      "(created IS NULL OR created <= ?1)");
+  sqlite3_bind_int64(st, 1, static_cast<int64_t>(std::time(nullptr)) - grace_seconds);
+  while (StepStmt(st, false))
+    found.push_back(
+        {sqlite3_column_int64(st, 0), sqlite3_column_int64(st, 1), sqlite3_column_int64(st, 2)});
+  sqlite3_reset(st);
+  int64_t removed = 0;
+  for (const Candidate& c : found) {
+    if (CreatorAlive(c.pid, c.store))
+      continue;  // its cursor may still post it
+    sqlite3_stmt* del = Prepare("DELETE FROM blobs WHERE id = ?1 AND owner_row = 0");
+    sqlite3_bind_int64(del, 1, c.id);
+    StepStmt(del, true);
+    removed += sqlite3_changes(db_);
+  }
+  return removed;
+}
+
+void SqliteStore::SweepIfDue() {
+  if (!chunked_)
+    return;
+  int64_t now = static_cast<int64_t>(std::time(nullptr));
+  if (now < next_sweep_)
+    return;
+  next_sweep_ = now + sweep_interval_s_;
+  SweepOrphans(orphan_grace_s_);
+}
+
+int64_t SqliteStore::DeleteOrphanBlobs(int64_t grace_seconds) {
+  next_sweep_ = static_cast<int64_t>(std::time(nullptr)) + sweep_interval_s_;
   Write w(*this);
-  Exec("DELETE FROM blobs WHERE owner_row = 0", true);
-  int64_t n = sqlite3_changes(db_);
+  int64_t n = SweepOrphans(grace_seconds);
   w.Commit();
   return n;
 }

@@ -9,9 +9,20 @@
 //       that SQLite's byte order on it is the index's order (sort_key.h). Row numbers are
 //       handed out from catalog.next_row and never reused, so a stale bookmark never
 //       finds another record.
-//   blobs(id INTEGER PRIMARY KEY AUTOINCREMENT, table_id, owner_row, data BLOB)
+//   blobs(id INTEGER PRIMARY KEY AUTOINCREMENT, table_id, owner_row, data BLOB, created,
+//         creator_pid, creator_store)
 //       blob numbers are never reused either; owner_row is the record that refers to the
-//       blob (NULL while only the cursor that created it knows it).
+//       blob (0 while only the cursor that created it knows it); created is the creation
+//       time (seconds since 1970), creator_pid and creator_store name the process and the
+//       store object that made it, so that a blob still in flight is never swept.
+//   blob_chunks(blob, n, data)
+//       the bytes of a blob in chunks of kBlobChunk bytes: chunk n holds [n * kBlobChunk,
+//       (n + 1) * kBlobChunk); every chunk but the last is full and an empty blob has none.
+//       A write touches only the chunks it covers, so a blob written in pieces costs time
+//       in proportion to its size.
+//   user_version 1 marks the chunked layout. A folder of layout 0 keeps a blob's bytes in
+//       blobs.data; its first writable open moves them into chunks (one transaction), and a
+//       read-only store reads them where they are.
 //
 // Invariants:
 //   1. Every change goes through Write(): outside a transaction of the caller each change
@@ -20,11 +31,17 @@
 //   2. Every SQLite failure becomes EnxBaseException with a code of the error table.
 //   3. Before each writing statement the fault hook (if any) may make it fail: tests use
 //      it to simulate SQLITE_BUSY and failing disks.
+//   4. A full disk is a write failure (9218) whichever statement meets it; the first one a
+//      store meets is reported to the failure log with the folder, until a write succeeds.
+//   5. The first change of a write transaction sweeps, at most once per sweep interval,
+//      the blobs that no record refers to, that are older than the grace period and whose
+//      creator (a store of this process, or another process) is gone.
 //
 // A store is one connection; it is used by one thread at a time.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -73,11 +90,18 @@ struct FoundRecord {
   Bytes image;
 };
 
+// Where stores report what an administrator must know (a full disk). Set once at start-up,
+// before any store exists; without it nothing is reported.
+void SetStoreFailureLog(std::function<void(const std::string&)> log);
+
 class SqliteStore {
  public:
+  static constexpr int64_t kBlobChunk = 64 * 1024;
+
   // Opens (creating when missing and not read-only) the database of `folder`.
   // Throws EnxBaseException 10018 when the folder does not exist, 9992 when the file
-  // cannot be opened.
+  // cannot be opened, 8962 when it exists but is empty (0 bytes, no write-ahead log):
+  // only a missing file is a new database.
   SqliteStore(const std::string& folder, bool read_only, StoreFaults* faults = nullptr,
               bool durable = true);
   ~SqliteStore();
@@ -87,6 +111,8 @@ class SqliteStore {
   static std::string FileName(const std::string& folder);
 
   void SetBusyTimeout(int milliseconds);
+  // Orphan blobs older than `grace_seconds` are swept at most every `interval_seconds`.
+  void SetOrphanSweep(int64_t grace_seconds, int64_t interval_seconds);
   bool read_only() const { return read_only_; }
 
   // ---- Transactions of the client (nested ones are savepoints) ----
@@ -136,8 +162,9 @@ class SqliteStore {
   // Deletes the blobs owned by `row` except those in `keep`.
   void DeleteBlobsOfRow(int64_t table, int64_t row, const std::vector<int64_t>& keep);
   void DeleteBlob(int64_t table, int64_t blob);
-  // Deletes blobs that no record refers to (left by clients that never posted).
-  int64_t DeleteOrphanBlobs();
+  // Deletes the blobs that no record refers to, created at least `grace_seconds` ago by a
+  // store that is gone (left by clients that never posted); returns how many.
+  int64_t DeleteOrphanBlobs(int64_t grace_seconds = 0);
 
   // ---- One change as a unit (see invariant 1) ----
   class Write {
@@ -161,15 +188,30 @@ class SqliteStore {
   sqlite3_stmt* Prepare(const std::string& sql);
   // Steps a statement; returns true for a row, false when done; throws on errors.
   bool StepStmt(sqlite3_stmt* st, bool is_write);
-  [[noreturn]] void Fail(int rc, bool is_write);
+  [[noreturn]] void Fail(int rc, bool is_write, bool injected = false);
   void EnsureWritable();
   static std::string RowsTable(int64_t table);
+  // BEGIN IMMEDIATE of a write transaction, then the orphan sweep when it is due.
+  void BeginWrite();
+  void SweepIfDue();
+  int64_t SweepOrphans(int64_t grace_seconds);
+  void UpgradeLayout();
+  // The length of a blob of layout 1, or nothing when the table has no such blob.
+  std::optional<int64_t> ChunkedLength(int64_t table, int64_t blob);
+  void CloseConnection();
 
+  std::string folder_;
   sqlite3* db_ = nullptr;
   bool read_only_ = false;
   StoreFaults* faults_ = nullptr;
   int level_ = 0;  // client transaction nesting
   std::map<std::string, sqlite3_stmt*> cache_;
+  bool chunked_ = true;  // layout 1 (see above)
+  int64_t serial_ = 0;   // names this store among the live ones of the process
+  int64_t orphan_grace_s_ = 600;
+  int64_t sweep_interval_s_ = 60;
+  int64_t next_sweep_ = 0;
+  bool disk_full_reported_ = false;
 };
 
 // Maps an SQLite result code onto a code of the error table.

@@ -25,9 +25,57 @@ std::string ToWin1252(std::string_view file) {
   return IsValidUtf8(file) ? Utf8ToWin1252(file) : std::string(file);
 }
 
+constexpr size_t kCustomerNumberLength = 15;
+
+std::string_view Trimmed(std::string_view text) {
+  size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos)
+    return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// A customer number in its stored form: the blanks around it dropped, its first 15
+// characters, right-aligned with leading blanks to 15 characters.
+std::string StoredCustomerNumber(std::string_view text) {
+  std::string s(Trimmed(text).substr(0, kCustomerNumberLength));
+  s.insert(0, kCustomerNumberLength - s.size(), ' ');
+  return s;
+}
+
+bool IsCustomerNumberField(const TnxDataDictionary& dict, int field) {
+  return Win1252Upper(dict.Field(field).name) == "ASNO" && IsStringType(dict.Field(field).type);
+}
+
+bool IsText(const TnxBaseVclFieldMapper& m) {
+  return m.Kind() == DatasetFieldKind::String || m.Kind() == DatasetFieldKind::FixedChar;
+}
+
+// The values of a record's unique keys, for the message of a key violation:
+// `ixAsNo (AsNo "           1001")`.
+std::string UniqueKeys(const TnxDataDictionary& dict, std::string_view rec) {
+  std::string out;
+  for (int i = 0; i < dict.IndexCount(); ++i) {
+    const TnxIndexDescriptor& ix = dict.Index(i);
+    const TnxCompKeyDescriptor* key = ix.CompKey();
+    if (ix.allow_duplicates || !key)
+      continue;
+    std::string fields;
+    for (const auto& kf : key->key_fields) {
+      auto mapper = CreateFieldMapper(dict, kf->field_number);
+      if (!mapper || !HasTextForm(*mapper))
+        continue;
+      fields += (fields.empty() ? "" : ", ") + Win1252ToUtf8(dict.Field(kf->field_number).name) +
+                " \"" + Win1252ToUtf8(FieldToText(*mapper, rec)) + "\"";
+    }
+    out += (out.empty() ? "" : "; ") + Win1252ToUtf8(ix.name) + " (" + fields + ")";
+  }
+  return out;
+}
+
 }  // namespace
 
-size_t ImportCsv(const std::string& folder, const std::string& table, std::string_view file) {
+size_t ImportCsv(const std::string& folder, const std::string& table, std::string_view file,
+                 std::vector<std::string>* warnings) {
   std::vector<CsvRow> rows = ParseCsv(ToWin1252(file));
   if (rows.empty())
     throw CsvError(1, "no header row");
@@ -55,17 +103,42 @@ size_t ImportCsv(const std::string& folder, const std::string& table, std::strin
                                      std::to_string(mappers.size()));
       Bytes rec = t.NewRecord();
       for (size_t i = 0; i < mappers.size(); ++i) {
+        const TnxBaseVclFieldMapper& m = *mappers[i];
+        const std::string field_name = Win1252ToUtf8(dict.Field(m.FieldNumber()).name);
+        std::string text = row.fields[i];
+        size_t given = text.size();
+        bool customer_number = IsCustomerNumberField(dict, m.FieldNumber()) && !text.empty();
+        if (customer_number) {
+          given = Trimmed(text).size();
+          text = StoredCustomerNumber(text);
+        }
         try {
-          FieldFromText(*mappers[i], std::span<char>(rec.data(), rec.size()), row.fields[i]);
+          FieldFromText(m, std::span<char>(rec.data(), rec.size()), text);
         } catch (const std::invalid_argument& e) {
-          throw CsvError(row.line, Win1252ToUtf8(rows[0].fields[i]) + ": " + e.what());
+          throw CsvError(row.line, field_name + ": " + e.what());
         } catch (const EnxBaseException& e) {
-          throw CsvError(row.line, Win1252ToUtf8(rows[0].fields[i]) + ": " + e.BareText());
+          throw CsvError(row.line, field_name + ": " + e.BareText());
+        }
+        // Texts longer than their field are cut to it, as everywhere in the system; each
+        // cut is reported so that the administrator can correct the file.
+        if (IsText(m) && warnings) {
+          std::string stored = FieldToText(m, rec);
+          size_t kept = customer_number ? Trimmed(stored).size() : stored.size();
+          if (kept < given)
+            warnings->push_back("line " + std::to_string(row.line) + ": " + field_name +
+                                " cut to " + std::to_string(kept) + " characters (" +
+                                std::to_string(given) + " given): \"" + Win1252ToUtf8(stored) +
+                                "\"");
         }
       }
       try {
         t.Insert(rec);
       } catch (const EnxBaseException& e) {
+        if (e.ErrorCode() == 9729)  // Key violation.
+          throw CsvError(row.line, nxErrorText(e.ErrorCode()) +
+                                       " The table or an earlier row has a record with the "
+                                       "same unique key: " +
+                                       UniqueKeys(dict, rec));
         throw CsvError(row.line, nxErrorText(e.ErrorCode()));
       }
     }
@@ -135,8 +208,14 @@ int RunDataCommand(const std::vector<std::string>& args, std::ostream& out, std:
       std::string file(static_cast<size_t>(size), '\0');
       in.read(file.data(), size);
       PrepareDataFolder(data, nxtShortString, false);
-      size_t n = ImportCsv(data, Utf8ToWin1252(plain[1]), file);
-      err << "kantadb-server import: " << n << " records stored in " << plain[1] << "\n";
+      std::vector<std::string> warnings;
+      size_t n = ImportCsv(data, Utf8ToWin1252(plain[1]), file, &warnings);
+      for (const std::string& w : warnings)
+        err << "kantadb-server import: " << plain[2] << ": " << w << "\n";
+      err << "kantadb-server import: " << n << " records stored in " << plain[1];
+      if (!warnings.empty())
+        err << ", " << warnings.size() << " texts cut to their fields";
+      err << "\n";
     } else {
       size_t n = ExportCsv(data, Utf8ToWin1252(plain[1]), out);
       out.flush();

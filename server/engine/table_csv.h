@@ -6,8 +6,13 @@
 // UTF-8, Windows-1252; a header row names the fields (without regard to case); every row
 // becomes one record, stored in Windows-1252 through the engine's checks. The whole file
 // is one transaction: a bad row is reported with its line number and nothing of the file
-// is stored. Export writes the records in the default index's order as UTF-8 CSV with a
-// header row; blob fields are left out. Both run beside a server on the same folder.
+// is stored. A row whose unique key the table (or an earlier row) has is a bad row.
+// Customer numbers (text fields named AsNo) are stored in their stored form: without the
+// blanks around them, right-aligned to 15 characters with leading blanks. A text longer
+// than its field is cut to the field, as every text of the system is, and each cut is
+// reported as a warning with its line; the row is still stored. Export writes the records in the
+// default index's order as UTF-8 CSV with a header row; blob fields are left out. Both run beside a
+// server on the same folder.
 #pragma once
 
 #include <iosfwd>
@@ -18,8 +23,10 @@
 namespace vantera {
 
 // Returns the number of records stored; throws CsvError (with the line) for a bad file or
-// row, EnxBaseException when the table cannot be opened.
-size_t ImportCsv(const std::string& folder, const std::string& table, std::string_view file);
+// row, EnxBaseException when the table cannot be opened. Warnings ("line N: ...") are added
+// to `warnings` when given.
+size_t ImportCsv(const std::string& folder, const std::string& table, std::string_view file,
+                 std::vector<std::string>* warnings = nullptr);
 
 // Returns the number of records written.
 size_t ExportCsv(const std::string& folder, const std::string& table, std::ostream& out);

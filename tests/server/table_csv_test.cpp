@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <sstream>
 
 #include "server/engine/csv.h"
@@ -86,7 +87,8 @@ TEST_F(TableCsv, DatesIntegersAndTheCommandLine) {
                       "AsNo,KorttiLyh,Maara,Aika\n1,K1,7,2026-12-09 06:15:30\n2,K2,,\n"),
             2u);
   EXPECT_EQ(Export("ASSORMI"),
-            "AsNo,KorttiLyh,Maara,Aika\r\n1,K1,7,2026-12-09 06:15:30\r\n2,K2,,\r\n");
+            "AsNo,KorttiLyh,Maara,Aika\r\n              1,K1,7,2026-12-09 06:15:30\r\n"
+            "              2,K2,,\r\n");
   std::ostringstream out, err;
   EXPECT_EQ(RunDataCommand({"export", "ASSORMI"}, out, err), 2);
   EXPECT_EQ(RunDataCommand({"export", "EIOLE", "--data", folder_.path()}, out, err), 1);
@@ -94,6 +96,70 @@ TEST_F(TableCsv, DatesIntegersAndTheCommandLine) {
   EXPECT_EQ(RunDataCommand({"import", "ASSORMI", folder_.Sub("none.csv"), "--data", folder_.path()},
                            out, err),
             1);
+}
+
+// Customer numbers are stored in their stored form whatever the file has, so a number
+// the table holds is a key violation whether the file writes it bare or padded.
+TEST_F(TableCsv, CustomerNumbersTakeTheirStoredFormAndAKnownOneIsRefusedWithItsLine) {
+  ASSERT_EQ(ImportCsv(folder_.path(), "ASIAKAS", "AsNo,AsNimi\n           1001,Eka\n 1002 ,Toka\n"),
+            2u);
+  std::vector<std::string> numbers;
+  {
+    LocalTable t(folder_.path(), "ASIAKAS", false);
+    Bytes rec;
+    while (t.Next(&rec))
+      numbers.push_back(GetText(t.dict(), rec, "AsNo"));
+  }
+  EXPECT_EQ(numbers, (std::vector<std::string>{"           1001", "           1002"}));
+  try {
+    ImportCsv(folder_.path(), "ASIAKAS", "AsNo,AsNimi\n1003,Kolmas\n1001,Eka taas\n");
+    ADD_FAILURE() << "a known customer number was stored again";
+  } catch (const CsvError& e) {
+    EXPECT_EQ(e.line(), 3u);
+    EXPECT_NE(std::string(e.what()).find("Key violation."), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("ixAsNo (AsNo \"           1001\")"), std::string::npos)
+        << e.what();
+  }
+  EXPECT_EQ(Count("ASIAKAS"), 2);  // nothing of the refused file
+  // Cards and fingerprints refer to customers by the same stored form.
+  ASSERT_EQ(ImportCsv(folder_.path(), "KORTTI", "KorttiNro,KorttiLyh,AsNo\nN1,L1,1001\n"), 1u);
+  LocalTable cards(folder_.path(), "KORTTI", false);
+  Bytes card;
+  ASSERT_TRUE(cards.Next(&card));
+  EXPECT_EQ(GetText(cards.dict(), card, "AsNo"), "           1001");
+}
+
+// Over-long texts are cut to their fields as the system cuts every text; each cut is
+// reported with its line, and the rows are stored.
+TEST_F(TableCsv, EveryCutTextIsReportedWithItsLine) {
+  std::string long_name(40, 'N');
+  std::vector<std::string> warnings;
+  ASSERT_EQ(ImportCsv(folder_.path(), "ASIAKAS",
+                      "AsNo,AsNimi,PostiNo\n"
+                      "1,Lyhyt  ,00100\n"
+                      "2," +
+                          long_name + ",001002\n" + "1234567890123456789,Pitka numero,\n",
+                      &warnings),
+            3u);
+  EXPECT_EQ(warnings,
+            (std::vector<std::string>{
+                "line 3: AsNimi cut to 35 characters (40 given): \"" + std::string(35, 'N') + "\"",
+                "line 3: PostiNo cut to 5 characters (6 given): \"00100\"",
+                "line 4: AsNo cut to 15 characters (19 given): \"123456789012345\""}));
+  // The command line prints them and says how many.
+  std::string file = folder_.Sub("kortit.csv");
+  {
+    std::ofstream out(file);
+    out << "KorttiNro,KorttiLyh,AsNo\nN1,L1,1\nN2,12345678901234567,2\n";
+  }
+  std::ostringstream out, err;
+  EXPECT_EQ(RunDataCommand({"import", "KORTTI", file, "--data", folder_.path()}, out, err), 0);
+  EXPECT_NE(err.str().find(file + ": line 3: KorttiLyh cut to 16 characters (17 given)"),
+            std::string::npos)
+      << err.str();
+  EXPECT_NE(err.str().find("2 records stored in KORTTI, 1 texts cut to their fields"),
+            std::string::npos)
+      << err.str();
 }
 
 }  // namespace
