@@ -1,6 +1,7 @@
 #include "server/engine/server_cursor.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "core/win1252.h"
 #include "dbconn/nxllException.h"
@@ -58,7 +59,8 @@ class HeldForWrite {
   }
   HeldForWrite(const HeldForWrite&) = delete;
   HeldForWrite& operator=(const HeldForWrite&) = delete;
-  void Keep() { taken_ = false; }
+  // Leaves the lock in place; true when this hold had taken it.
+  bool Keep() { return std::exchange(taken_, false); }
 
  private:
   FolderState& folder_;
@@ -514,8 +516,12 @@ void ServerCursor::RecordModify(bool release_lock, std::string_view image) {
   write.Commit();
   if (index_ >= 0 && static_cast<size_t>(index_) < keys.size())
     place_ = {keys[static_cast<size_t>(index_)], row};
-  if (release_lock)
+  if (store().TransactionLevel() > 0) {
+    if (hold.Keep() || release_lock)
+      database_.ReleaseAtTransactionEnd(table_->id, row, id_);
+  } else if (release_lock) {
     folder().Unlock(table_->id, row, id_);
+  }
 }
 
 Bytes ServerCursor::RecordDelete(bool want_image) {
@@ -529,7 +535,12 @@ Bytes ServerCursor::RecordDelete(bool want_image) {
   store().DeleteRow(table_->id, row);
   store().DeleteBlobsOfRow(table_->id, row, {});
   write.Commit();
-  folder().Forget(table_->id, row);
+  if (store().TransactionLevel() > 0) {
+    hold.Keep();
+    database_.ReleaseAtTransactionEnd(table_->id, row, id_);
+  } else {
+    folder().Forget(table_->id, row);
+  }
   return want_image ? *old : Bytes();
 }
 

@@ -109,5 +109,50 @@ TEST_F(RecordLocks, AModifyWithoutAnEditHoldsTheRecordForItsWriteOnly) {
   EXPECT_EQ(a_.Get(nxmsg::kRecordGet, ca_, kLockForEdit).code, 0u);
 }
 
+TEST_F(RecordLocks, APostInsideATransactionHoldsTheRecordUntilTheTransactionEnds) {
+  // Committed: B may edit only after the commit, and reads the committed value.
+  ASSERT_EQ(a_.Call(nxmsg::kTransactionStart, TransactionStartRequest{db_a_, 0, 0}.Encode()).code,
+            0u);
+  EngineReply edit = a_.Get(nxmsg::kRecordGet, ca_, kLockForEdit);
+  ASSERT_EQ(edit.code, 0u);
+  SetInt32(*ca_.dict, &edit.data, "Maara", 2);
+  ASSERT_EQ(a_.Modify(ca_, edit.data), 0u);
+  EXPECT_EQ(b_.Get(nxmsg::kRecordGet, cb_, kLockForEdit).code, 10241u);
+  ASSERT_EQ(a_.Simple(nxmsg::kTransactionCommit, db_a_), 0u);
+  EngineReply b_edit = b_.Get(nxmsg::kRecordGet, cb_, kLockForEdit);
+  ASSERT_EQ(b_edit.code, 0u);
+  EXPECT_EQ(Maara(cb_, b_edit.data), 2u);
+  ASSERT_EQ(b_.Call(nxmsg::kRecordRelLock, ObjectByteRequest{cb_.id, 0}.Encode()).code, 0u);
+
+  // Rolled back, nested: the lock stays through the inner commit, and after the rollback B
+  // reads the value from before the transaction.
+  ASSERT_EQ(a_.Call(nxmsg::kTransactionStart, TransactionStartRequest{db_a_, 0, 0}.Encode()).code,
+            0u);
+  ASSERT_EQ(a_.Call(nxmsg::kTransactionStart, TransactionStartRequest{db_a_, 0, 0}.Encode()).code,
+            0u);
+  edit = a_.Get(nxmsg::kRecordGet, ca_, kLockForEdit);
+  ASSERT_EQ(edit.code, 0u);
+  SetInt32(*ca_.dict, &edit.data, "Maara", 3);
+  ASSERT_EQ(a_.Modify(ca_, edit.data), 0u);
+  ASSERT_EQ(a_.Simple(nxmsg::kTransactionCommit, db_a_), 0u);
+  EXPECT_EQ(b_.Get(nxmsg::kRecordGet, cb_, kLockForEdit).code, 10241u);
+  ASSERT_EQ(a_.Simple(nxmsg::kTransactionRollback, db_a_), 0u);
+  b_edit = b_.Get(nxmsg::kRecordGet, cb_, kLockForEdit);
+  ASSERT_EQ(b_edit.code, 0u);
+  EXPECT_EQ(Maara(cb_, b_edit.data), 2u);
+}
+
+TEST_F(RecordLocks, ADeleteInsideATransactionHoldsTheRecordUntilItIsRolledBack) {
+  ASSERT_EQ(a_.Call(nxmsg::kTransactionStart, TransactionStartRequest{db_a_, 0, 0}.Encode()).code,
+            0u);
+  ASSERT_EQ(a_.Get(nxmsg::kRecordGet, ca_).code, 0u);
+  ASSERT_EQ(a_.Call(nxmsg::kRecordDelete, RecordDeleteRequest{ca_.id, 0}.Encode()).code, 0u);
+  EXPECT_EQ(b_.Get(nxmsg::kRecordGet, cb_, kLockForEdit).code, 10241u);
+  ASSERT_EQ(a_.Simple(nxmsg::kTransactionRollback, db_a_), 0u);
+  EngineReply b_edit = b_.Get(nxmsg::kRecordGet, cb_, kLockForEdit);
+  ASSERT_EQ(b_edit.code, 0u);
+  EXPECT_EQ(Maara(cb_, b_edit.data), 1u);
+}
+
 }  // namespace
 }  // namespace vantera::testing
