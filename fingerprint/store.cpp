@@ -1,10 +1,19 @@
 #include "fingerprint/store.h"
 
+#include <chrono>
+#include <thread>
+
 #include "dbclient/nxsdDateTime.h"
 #include "dbconn/nxllException.h"
 
 namespace vantera {
 namespace {
+
+constexpr uint32_t kRecordLocked = 10241;  // Record locked by another user.
+
+// The waits before each new try of an edit that met another workstation's lock on the
+// record: ten tries within about 0.8 s, the other's edit and post taking milliseconds.
+constexpr int kLockRetryDelaysMs[] = {10, 20, 40, 60, 80, 100, 120, 150, 200};
 
 // Runs `step` and closes the cursor after it, however it ends. When the step failed, its
 // error is the one reported, also when closing fails as well.
@@ -44,7 +53,9 @@ double LocalClockNow() {
   return TimeStampToClock(CurrentLocalTimeStamp());
 }
 
-FingerprintStore::FingerprintStore() : now_(LocalClockNow) {
+FingerprintStore::FingerprintStore()
+    : now_(LocalClockNow),
+      sleep_([](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }) {
   TblKortti.SetTableName("KORTTI");
   TblKortti.SetIndexFieldNames("KorttiLyh");
   TblAsiakas.SetTableName("ASIAKAS");
@@ -134,11 +145,25 @@ void FingerprintStore::CountIdentification(const std::string& stored_as_no) {
   TblAsSormi.SetIndexFieldNames("AsNo");
   if (!TblAsSormi.FindByKey({stored_as_no}))
     return;
-  TblAsSormi.Edit();
+  EditWaitingForLock(TblAsSormi);
   TnxField& maara = TblAsSormi.FieldByName("Maara");
   maara.SetAsInteger(maara.AsInteger() + 1);
   TblAsSormi.FieldByName("Aika").SetAsDateTime(now_());
   TblAsSormi.Post();
+}
+
+void FingerprintStore::EditWaitingForLock(TnxTable& table) {
+  for (int delay_ms : kLockRetryDelaysMs) {
+    try {
+      table.Edit();
+      return;
+    } catch (const EnxDatabaseError& e) {
+      if (e.ErrorCode() != kRecordLocked)
+        throw;
+    }
+    sleep_(delay_ms);
+  }
+  table.Edit();  // the last try: its lock error is the one reported
 }
 
 void FingerprintStore::CloseFingerprints() {

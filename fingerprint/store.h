@@ -66,6 +66,8 @@ class FingerprintStore {
   void SetDatabase(TnxDatabase* database);
   // The clock that stamps Aika (tests replace it).
   void SetClock(std::function<double()> now) { now_ = std::move(now); }
+  // Replaces the wait between tries of a locked edit (milliseconds; tests).
+  void SetSleep(std::function<void(int)> sleep) { sleep_ = std::move(sleep); }
 
   // The card whose field `index_field` equals `value` exactly; nothing for an empty value
   // (the database is not touched then). TblKortti is closed again on return.
@@ -83,6 +85,9 @@ class FingerprintStore {
   void OpenForIdentification();
   // Raises Maara by 1 and sets Aika on the customer's first record in AsNo order, on the
   // still-open TblAsSormi (which is left on the AsNo index). Nothing when there is none.
+  // The edit locks the record on the server and reads its current Maara; while another
+  // workstation holds the lock (10241) the edit is tried again, ten times within about
+  // 0.8 s, before that error propagates.
   void CountIdentification(const std::string& stored_as_no);
   // Closes TblAsSormi when open.
   void CloseFingerprints();
@@ -94,7 +99,9 @@ class FingerprintStore {
  private:
   void AppendRecord(const std::string& display_as_no, const std::string& kortti_lyh,
                     std::string_view template_bytes);
+  void EditWaitingForLock(TnxTable& table);
   std::function<double()> now_;
+  std::function<void(int)> sleep_;
 };
 
 // The fingerprint records of one card on the open TblAsSormi: a range whose both ends are

@@ -48,7 +48,7 @@ void FolderState::CloseTable(int64_t table, bool exclusive) {
     it->second.exclusive = false;
 }
 
-void FolderState::Lock(int64_t table, int64_t row, LockOwner owner) {
+bool FolderState::Lock(int64_t table, int64_t row, LockOwner owner) {
   std::lock_guard lock(mu_);
   auto [it, inserted] = locks_.try_emplace({table, row}, owner);
   if (!inserted) {
@@ -56,6 +56,15 @@ void FolderState::Lock(int64_t table, int64_t row, LockOwner owner) {
       throw EnxBaseException(kLockedByOther);
     it->second = owner;
   }
+  return inserted;
+}
+
+bool FolderState::Hold(int64_t table, int64_t row, LockOwner owner) {
+  std::lock_guard lock(mu_);
+  auto [it, inserted] = locks_.try_emplace({table, row}, owner);
+  if (!inserted && it->second.session != owner.session)
+    throw EnxBaseException(kLockedByOther);
+  return inserted;
 }
 
 bool FolderState::LockedByOther(int64_t table, int64_t row, uint32_t session) const {

@@ -32,8 +32,12 @@ class FolderState {
   void OpenTable(int64_t table, bool exclusive);
   void CloseTable(int64_t table, bool exclusive);
 
-  // Locks (table, row) for the cursor; 10241 when another session holds it.
-  void Lock(int64_t table, int64_t row, LockOwner owner);
+  // Locks (table, row) for the cursor (taking it over from another cursor of the same
+  // session); 10241 when another session holds it. True when the record was not locked.
+  bool Lock(int64_t table, int64_t row, LockOwner owner);
+  // Locks (table, row) for the cursor unless its session holds it already; 10241 when
+  // another session does. True when this call took the lock.
+  bool Hold(int64_t table, int64_t row, LockOwner owner);
   // 10241 when a session other than `session` holds the record.
   void CheckEditable(int64_t table, int64_t row, uint32_t session) const;
   bool LockedByOther(int64_t table, int64_t row, uint32_t session) const;

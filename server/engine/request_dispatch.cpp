@@ -20,6 +20,19 @@ EngineReply Ok(Bytes data = {}) {
   return {0, std::move(data)};
 }
 
+// Commits or rolls back, then releases the record locks held to the transaction's end
+// once none is left, also when the commit or rollback failed after ending it.
+template <typename End>
+void EndTransaction(ServerDatabase& db, End end) {
+  try {
+    end();
+  } catch (...) {
+    db.TransactionEnded();
+    throw;
+  }
+  db.TransactionEnded();
+}
+
 }  // namespace
 
 EngineReply ServerEngine::Handle(EngineSession& s, uint32_t message_id, std::string_view payload) {
@@ -91,12 +104,16 @@ EngineReply ServerEngine::HandleDatabase(EngineSession& s, uint32_t message_id,
       db.store().TransactionStart();
       return Ok();
     }
-    case nxmsg::kTransactionCommit:
-      s.Database(ObjectRequest::Decode(payload).id).store().TransactionCommit();
+    case nxmsg::kTransactionCommit: {
+      ServerDatabase& db = s.Database(ObjectRequest::Decode(payload).id);
+      EndTransaction(db, [&db] { db.store().TransactionCommit(); });
       return Ok();
-    case nxmsg::kTransactionRollback:
-      s.Database(ObjectRequest::Decode(payload).id).store().TransactionRollback();
+    }
+    case nxmsg::kTransactionRollback: {
+      ServerDatabase& db = s.Database(ObjectRequest::Decode(payload).id);
+      EndTransaction(db, [&db] { db.store().TransactionRollback(); });
       return Ok();
+    }
     case nxmsg::kTransactionLevel: {
       int level = s.Database(ObjectRequest::Decode(payload).id).store().TransactionLevel();
       if (level == 0)

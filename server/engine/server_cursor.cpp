@@ -1,6 +1,7 @@
 #include "server/engine/server_cursor.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "core/win1252.h"
 #include "dbconn/nxllException.h"
@@ -39,6 +40,35 @@ int ComparePlaces(std::string_view ka, int64_t ra, std::string_view kb, int64_t 
     return c < 0 ? -1 : 1;
   return ra < rb ? -1 : (ra > rb ? 1 : 0);
 }
+
+// A record lock taken for the length of one request: released when the request ends,
+// unless Keep() made it the cursor's edit lock. A lock that was there before stays.
+class HeldForWrite {
+ public:
+  // `edit`: the cursor's edit lock (taken over from another cursor of the session), else
+  // a hold for one write that leaves a lock of the session as it is.
+  HeldForWrite(FolderState& folder, int64_t table, int64_t row, LockOwner owner, bool edit)
+      : folder_(folder),
+        table_(table),
+        row_(row),
+        cursor_(owner.cursor),
+        taken_(edit ? folder.Lock(table, row, owner) : folder.Hold(table, row, owner)) {}
+  ~HeldForWrite() {
+    if (taken_)
+      folder_.Unlock(table_, row_, cursor_);
+  }
+  HeldForWrite(const HeldForWrite&) = delete;
+  HeldForWrite& operator=(const HeldForWrite&) = delete;
+  // Leaves the lock in place; true when this hold had taken it.
+  bool Keep() { return std::exchange(taken_, false); }
+
+ private:
+  FolderState& folder_;
+  int64_t table_;
+  int64_t row_;
+  uint32_t cursor_;
+  bool taken_;
+};
 
 KeyBound Higher(const KeyBound& a, const KeyBound& b) {
   if (!a.present)
@@ -207,23 +237,32 @@ int64_t ServerCursor::CurrentRow() const {
 Bytes ServerCursor::Deliver(const FoundRecord& found, uint8_t lock_mode, bool want_image) {
   place_ = {found.key, found.row};
   where_ = Where::kOn;
-  if (lock_mode == kLockForEdit) {
-    CheckWritable();
-    folder().Lock(table_->id, found.row, {session(), id_});
-  }
+  if (lock_mode == kLockForEdit)
+    return LockAndRead(found.row, want_image);
   return want_image ? found.image : Bytes();
+}
+
+// The lock comes first and the image is read under it: an image read before would be the
+// version from before a post of another session that was still running, whose lock this
+// one could take right after; posting that image would undo the other's change.
+Bytes ServerCursor::LockAndRead(int64_t row, bool want_image) {
+  CheckWritable();
+  HeldForWrite hold(folder(), table_->id, row, {session(), id_}, true);
+  auto image = store().ReadRow(table_->id, row);
+  if (!image)
+    Throw(8708);  // gone meanwhile: a lock taken for it is released again
+  hold.Keep();
+  return want_image ? std::move(*image) : Bytes();
 }
 
 Bytes ServerCursor::RecordGet(uint8_t lock_mode, bool want_image) {
   int64_t row = CurrentRow();
+  if (lock_mode == kLockForEdit)
+    return LockAndRead(row, want_image);
   auto image = store().ReadRow(table_->id, row);
   if (!image)
     Throw(8708);
-  if (lock_mode == kLockForEdit) {
-    CheckWritable();
-    folder().Lock(table_->id, row, {session(), id_});
-  }
-  return want_image ? *image : Bytes();
+  return want_image ? std::move(*image) : Bytes();
 }
 
 Bytes ServerCursor::Step(bool forward, uint8_t lock_mode, bool want_image) {
@@ -442,10 +481,12 @@ void ServerCursor::RecordModify(bool release_lock, std::string_view image) {
   CheckWritable();
   CheckImage(image);
   int64_t row = CurrentRow();
+  // Held from the read of the old version to the commit, so that no other session locks
+  // and reads the record in between; a lock this request took for itself goes after it.
+  HeldForWrite hold(folder(), table_->id, row, {session(), id_}, false);
   auto old = store().ReadRow(table_->id, row);
   if (!old)
     Throw(8708);
-  folder().CheckEditable(table_->id, row, session());
   Bytes rec(image);
   for (size_t f = 0; f < schema().fields.size(); ++f) {
     const FieldLayout& field = schema().fields[f];
@@ -475,22 +516,31 @@ void ServerCursor::RecordModify(bool release_lock, std::string_view image) {
   write.Commit();
   if (index_ >= 0 && static_cast<size_t>(index_) < keys.size())
     place_ = {keys[static_cast<size_t>(index_)], row};
-  if (release_lock)
+  if (store().TransactionLevel() > 0) {
+    if (hold.Keep() || release_lock)
+      database_.ReleaseAtTransactionEnd(table_->id, row, id_);
+  } else if (release_lock) {
     folder().Unlock(table_->id, row, id_);
+  }
 }
 
 Bytes ServerCursor::RecordDelete(bool want_image) {
   CheckWritable();
   int64_t row = CurrentRow();
+  HeldForWrite hold(folder(), table_->id, row, {session(), id_}, false);
   auto old = store().ReadRow(table_->id, row);
   if (!old)
     Throw(8708);
-  folder().CheckEditable(table_->id, row, session());
   SqliteStore::Write write(store());
   store().DeleteRow(table_->id, row);
   store().DeleteBlobsOfRow(table_->id, row, {});
   write.Commit();
-  folder().Forget(table_->id, row);
+  if (store().TransactionLevel() > 0) {
+    hold.Keep();
+    database_.ReleaseAtTransactionEnd(table_->id, row, id_);
+  } else {
+    folder().Forget(table_->id, row);
+  }
   return want_image ? *old : Bytes();
 }
 

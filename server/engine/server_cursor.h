@@ -105,6 +105,8 @@ class ServerCursor {
   uint32_t session() const { return database_.session(); }
   Bytes Step(bool forward, uint8_t lock_mode, bool want_image);
   Bytes Deliver(const FoundRecord& found, uint8_t lock_mode, bool want_image);
+  // Takes the edit lock on `row`, then reads it; 8708 (and no lock) when it is gone.
+  Bytes LockAndRead(int64_t row, bool want_image);
   void CheckWritable() const;
   void CheckImage(std::string_view image) const;
   std::vector<int64_t> BlobNumbers(std::string_view image) const;

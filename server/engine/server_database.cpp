@@ -38,6 +38,19 @@ void ServerDatabase::UseTimeout(int32_t milliseconds) {
   store_->SetBusyTimeout(std::clamp(milliseconds, 1, options_.max_busy_wait_ms));
 }
 
+void ServerDatabase::ReleaseAtTransactionEnd(int64_t table, int64_t row, uint32_t cursor) {
+  held_to_transaction_end_.push_back({table, row, cursor});
+}
+
+void ServerDatabase::TransactionEnded() {
+  if (store_->TransactionLevel() > 0)
+    return;
+  // A lock that its cursor gave up meanwhile (closed, or taken over) is left alone.
+  for (const HeldLock& h : held_to_transaction_end_)
+    folder_->Unlock(h.table, h.row, h.cursor);
+  held_to_transaction_end_.clear();
+}
+
 std::shared_ptr<const TableDef> ServerDatabase::Table(std::string_view name) {
   auto stored = store_->FindTable(name);
   if (!stored)

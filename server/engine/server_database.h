@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "server/engine/engine_options.h"
 #include "server/engine/folder_state.h"
@@ -42,6 +43,13 @@ class ServerDatabase {
   // Makes SQLite wait at most this long for another writer.
   void UseTimeout(int32_t milliseconds);
 
+  // Record locks that a post or delete inside the client's transaction would release:
+  // they stay until the transaction ends, so that no other session edits a version that
+  // is not committed (and may still be rolled back).
+  void ReleaseAtTransactionEnd(int64_t table, int64_t row, uint32_t cursor);
+  // After a commit or rollback: releases those locks when no transaction is left.
+  void TransactionEnded();
+
   // The table of that name (any case); 10024 when there is none.
   std::shared_ptr<const TableDef> Table(std::string_view name);
   bool TableExists(std::string_view name);
@@ -58,6 +66,12 @@ class ServerDatabase {
   std::shared_ptr<FolderState> folder_;
   std::unique_ptr<SqliteStore> store_;
   std::map<int64_t, std::shared_ptr<const TableDef>> tables_;
+  struct HeldLock {
+    int64_t table;
+    int64_t row;
+    uint32_t cursor;
+  };
+  std::vector<HeldLock> held_to_transaction_end_;
 };
 
 }  // namespace vantera
