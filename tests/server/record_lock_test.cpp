@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <barrier>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,9 +38,12 @@ class RecordLocks : public ::testing::Test {
   }
 
   // One raise as the workstation does it: edit (trying again while the other session
-  // holds the lock, at most `tries` times), Maara + 1, post. False when no try got the lock.
-  bool Raise(TestClient& t, const OpenCursor& c, int tries) {
-    for (int i = 0; i < tries; ++i) {
+  // holds the lock, until `patience` has passed), Maara + 1, post. False when no try got
+  // the lock. A count of tries would be too short where the other thread is descheduled
+  // while it holds the lock (a loaded machine).
+  bool Raise(TestClient& t, const OpenCursor& c, std::chrono::seconds patience) {
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    while (std::chrono::steady_clock::now() < deadline) {
       EngineReply edit = t.Get(nxmsg::kRecordGet, c, kLockForEdit);
       if (edit.code == 10241) {
         std::this_thread::yield();
@@ -73,7 +77,7 @@ TEST_F(RecordLocks, TwoSessionsRaisingOneCounterAtOnceLoseNoIncrement) {
   auto run = [&](TestClient& t, const OpenCursor& c) {
     start.arrive_and_wait();
     for (int n = 0; n < kRaises; ++n)
-      if (Raise(t, c, 100000))
+      if (Raise(t, c, std::chrono::seconds(30)))
         ++raised;
   };
   std::thread other([&] { run(b_, cb_); });
