@@ -125,6 +125,8 @@ Settings ReadSettings(TProfile& ini, const std::string& path) {
     s.client_name = Str255("Vantera" + v).str();
   if (read("MessageSrv", "PingTime"))
     s.ping_time = DecimalOr(v, 180);
+  if (read("MessageSrv", "MessageMaxAge"))
+    s.message_max_age = DecimalOr(v, 1800);
   return s;
 }
 

@@ -57,6 +57,7 @@ struct Settings {
   std::string msg_server_port = "40201";
   std::string client_name = "Vantera01";  // the sender field of every message line
   int32_t ping_time = 180;                // seconds; 0 switches pinging off
+  int32_t message_max_age = 1800;         // seconds a card message may wait; 0 or less: ever
 };
 
 inline constexpr std::string_view kSettingsFileName = "Tarvola.ini";

@@ -135,6 +135,7 @@ void PrintSettings(const Settings& s, const std::string& path, std::ostream& out
   out << "MessageSrv.ServerPort = " << Display(s.msg_server_port) << "\n";
   out << "ClientName = " << Display(s.client_name) << "\n";
   out << "MessageSrv.PingTime = " << s.ping_time << "\n";
+  out << "MessageSrv.MessageMaxAge = " << s.message_max_age << "\n";
 }
 
 int RunCommand(const CommandLine& command, std::ostream& out, std::ostream& err) {

@@ -152,6 +152,7 @@ void WorkstationFingerprints::MakeIdentification() {
           link->Session().SendMsg(plain);
       },
       [this] { return window_.CurrentSettings().client_name; });
+  identification_->SetMessageMaxAge(window_.CurrentSettings().message_max_age);
 }
 
 FPControl& WorkstationFingerprints::Control(std::string_view name) {

@@ -67,17 +67,27 @@ void Enrolment::FPRegTemplateXDone(const IFPTemplate& enrolled) {
 
 void Enrolment::BBtnTalletaClick() {
   view_.SetEnabled(kCaptureTimer, false);
-  bool opened = false;
+  const std::string as_no = view_.Text("EdtAsNo");
+  const std::string kortti = view_.Text("EdtKortti");
+  bool appended = true;
   try {
-    store_.AppendFingerprint(view_.Text("EdtAsNo"), view_.Text("EdtKortti"), enrolled_, &opened);
+    if (save_unconfirmed_)
+      appended = store_.AppendFingerprintUnlessStored(as_no, kortti, enrolled_);
+    else
+      store_.AppendFingerprint(as_no, kortti, enrolled_);
   } catch (...) {
-    // A failed open leaves the tab as it is; a failed append or post still ends the save.
-    if (opened) {
-      ClearTab();
-      ArmCaptureAgain();
-    }
+    // Whatever the save met, identification goes on. The tab keeps the card and
+    // "Talleta" stays enabled, so the same template can be saved again; as a server that
+    // went away at its commit may have stored it, that next save looks for it first.
+    save_unconfirmed_ = true;
+    ArmCaptureAgain();
     throw;
   }
+  save_unconfirmed_ = false;
+  if (!appended)
+    view_.WriteLog(
+        "Sormenj\xE4lki oli jo talletettu AsNo=" + StoredAsNo(as_no) + " KorttiLyh=" + kortti,
+        true);
   ClearTab();
   ArmCaptureAgain();
 }

@@ -10,7 +10,14 @@
 //   timed out             TimerRegTimeOut (60 s)              "Keskeytä"; "Haku"
 //
 // Buttons: "Talleta" is enabled only by OnDone and disabled only by clearing the tab, so it
-// stays enabled while a further enrolment runs. "Lue sormenjälki" is enabled by "Haku" with
+// stays enabled while a further enrolment runs.
+//
+// A save ("Talleta") arms the identification capture again however it ends. One that
+// succeeds clears the tab; one that fails keeps it, with "Talleta" enabled, and its error
+// goes on to the caller. As a failed save may still have been stored (the server gone at
+// its commit), the next save first looks for a record of the same customer, card and
+// template bytes and, when there is one, appends nothing and logs "Sormenjälki oli jo
+// talletettu AsNo=... KorttiLyh=..." (always). "Lue sormenjälki" is enabled by "Haku" with
 // a choice, by OnDone and by "Keskeytä"; disabled by clearing the tab and by its own click,
 // and it stays disabled after the time-out. "Haku" and "Keskeytä" are always enabled.
 #pragma once
@@ -61,6 +68,8 @@ class Enrolment {
   FingerprintStore& store_;
   CardSearch run_card_search_;
   Bytes enrolled_;
+  // The last save failed, so whether it was stored is not known.
+  bool save_unconfirmed_ = false;
 };
 
 }  // namespace vantera

@@ -51,7 +51,8 @@ Identification::Identification(WorkflowView& view, FingerprintStore& store,
       messages_(kbmMTblMsg),
       send_msg_(std::move(send_msg)),
       client_name_(std::move(client_name)),
-      clock_(SteadyMilliseconds) {}
+      clock_(SteadyMilliseconds),
+      wall_clock_([] { return std::time(nullptr); }) {}
 
 void Identification::ClearResults() {
   for (std::string_view field :
@@ -103,7 +104,32 @@ void Identification::FPGetTemplateXDone(const IFPTemplate& captured) {
   view_.WriteLog("Kulunut aika=" + ElapsedMinutesSeconds(clock_() - start), false);
 }
 
+// Stale messages would use up the comparisons of every pass before the waiting
+// customer's card is reached, and a card never identified would wait for ever.
+void Identification::DropOldMessages() {
+  if (message_max_age_ <= 0)
+    return;
+  for (const std::string& key : messages_.DeleteStoredBefore(wall_clock_() - message_max_age_))
+    view_.WriteLog("Vanhentunut korttiviesti KorttiLyh=" + key, false);
+}
+
+bool Identification::ImportStored(const FingerprintRecord& record, IFPTemplate& stored) {
+  bool readable = !record.Jalki.empty();
+  if (readable) {
+    try {
+      stored.ImportBytes(record.Jalki);
+    } catch (const EFPError&) {
+      readable = false;
+    }
+  }
+  if (!readable)
+    view_.WriteLog(
+        "Virheellinen sormenj\xE4lki AsNo=" + record.AsNo + " KorttiLyh=" + record.KorttiLyh, true);
+  return readable;
+}
+
 void Identification::Compare(const IFPTemplate& captured) {
+  DropOldMessages();
   CoFPVerify verify = CoFPVerify::Create();
   for (const std::string& key : messages_.Keys()) {  // KorttiLyh order
     if (result_.matched)
@@ -115,7 +141,9 @@ void Identification::Compare(const IFPTemplate& captured) {
       FingerprintRecord record = card.Read();
       ++result_.comparisons;
       IFPTemplate stored = CoFPTemplate::Create();
-      stored.ImportBytes(record.Jalki);
+      // One unreadable record must not stop the pass, or every later card with it.
+      if (!ImportStored(record, stored))
+        continue;
       if (verify.CompareTemplates(stored, captured).verified != 0) {
         result_.verdict = "TRUE ";
         result_.as_no = record.AsNo.substr(0, kAsNoSize);

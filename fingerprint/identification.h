@@ -8,11 +8,14 @@
 //   3. TblAsSormi opened on KorttiLyh; the pass state reset and the clock started
 //   4. from here the final step runs however the pass ends: TblAsSormi closed, the capture
 //      armed, TimerGetTimeOut on
-//   5-7. within the error trap: the card messages in KorttiLyh order ("sHaku=" KEY each),
-//      each card's fingerprints compared, at most kMaxComparisons in the whole pass; on
-//      the first match the customer is shown and the OK reply sent; then the customer's
-//      counter is raised and the card's message deleted. An error writes "***ERROR***"
-//      (optional) and skips what was not done yet.
+//   5-7. within the error trap: card messages older than the message age limit are
+//      deleted first ("Vanhentunut korttiviesti KorttiLyh=KEY", optional). Then the card
+//      messages in KorttiLyh order ("sHaku=" KEY each), each card's fingerprints compared,
+//      at most kMaxComparisons in the whole pass; a stored template that is empty or does
+//      not import is skipped ("Virheellinen sormenjälki AsNo=... KorttiLyh=...", always)
+//      and counts as compared. On the first match the customer is shown and the OK reply
+//      sent; then the customer's counter is raised and the card's message deleted. An error
+//      writes "***ERROR***" (optional) and skips what was not done yet.
 //   8. "Verify=FALSE AsNo= Etsitty=0 kpl" (always) and "Kulunut aika=mmss" (optional)
 //
 // When the captured template cannot be read (step 2) the capture is armed again and the
@@ -20,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <string>
 
@@ -53,6 +57,12 @@ class Identification {
                  std::function<std::string()> client_name);
 
   void SetClock(Clock clock) { clock_ = std::move(clock); }
+  // The local clock that card messages' Aika is read against (tests replace it).
+  void SetWallClock(std::function<std::time_t()> now) { wall_clock_ = std::move(now); }
+  // Card messages older than this many seconds are deleted before a pass; 0 or less
+  // keeps them however old (the default here; the settings give 1800).
+  void SetMessageMaxAge(int32_t seconds) { message_max_age_ = seconds; }
+  int32_t MessageMaxAge() const { return message_max_age_; }
 
   // The capture control's OnDone: one identification pass.
   void FPGetTemplateXDone(const IFPTemplate& captured);
@@ -68,7 +78,10 @@ class Identification {
   const IdentificationResult& LastResult() const { return result_; }
 
  private:
+  void DropOldMessages();
   void Compare(const IFPTemplate& captured);
+  // Imports a stored template; false, with its log line, when it is empty or unreadable.
+  bool ImportStored(const FingerprintRecord& record, IFPTemplate& stored);
   void ShowMatch(const FingerprintRecord& record, const CardMessage& message);
   void FinalStep();
   void ArmCapture();
@@ -79,6 +92,8 @@ class Identification {
   std::function<void(const std::string&)> send_msg_;
   std::function<std::string()> client_name_;
   Clock clock_;
+  std::function<std::time_t()> wall_clock_;
+  int32_t message_max_age_ = 0;
   IdentificationResult result_;
 };
 

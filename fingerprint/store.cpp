@@ -118,6 +118,30 @@ void FingerprintStore::AppendFingerprint(const std::string& display_as_no,
   });
 }
 
+bool FingerprintStore::AppendFingerprintUnlessStored(const std::string& display_as_no,
+                                                     const std::string& kortti_lyh,
+                                                     std::string_view template_bytes) {
+  TblAsSormi.Close();
+  TblAsSormi.SetIndexFieldNames("KorttiLyh");
+  const std::string as_no = StoredAsNo(display_as_no);
+  return CloseAfter(TblAsSormi, [&] {
+    TblAsSormi.Open();
+    bool stored = false;
+    {
+      CardFingerprints card(TblAsSormi, kortti_lyh);
+      for (; !card.AtEnd() && !stored; card.Next()) {
+        FingerprintRecord r = card.Read();
+        stored = r.AsNo == as_no && r.Jalki == template_bytes;
+      }
+      card.Cancel();
+    }
+    if (stored)
+      return false;
+    AppendRecord(display_as_no, kortti_lyh, template_bytes);
+    return true;
+  });
+}
+
 void FingerprintStore::AppendRecord(const std::string& display_as_no, const std::string& kortti_lyh,
                                     std::string_view template_bytes) {
   TblAsSormi.Append();

@@ -80,6 +80,13 @@ class FingerprintStore {
   // is open, so that a caller can tell a failed open from a failed append or post.
   void AppendFingerprint(const std::string& display_as_no, const std::string& kortti_lyh,
                          std::string_view template_bytes, bool* opened = nullptr);
+  // As AppendFingerprint, but first looks on the KorttiLyh index for a record of the same
+  // card with AsNo = StoredAsNo(display_as_no) and exactly these template bytes; when there
+  // is one, nothing is appended and the result is false. For a save whose earlier try may
+  // have been stored although its answer was lost.
+  bool AppendFingerprintUnlessStored(const std::string& display_as_no,
+                                     const std::string& kortti_lyh,
+                                     std::string_view template_bytes);
 
   // Identification: TblAsSormi opened on KorttiLyh (closed first when open).
   void OpenForIdentification();

@@ -123,8 +123,7 @@ void TCustomWSocket::Connect() {
 
   send_queue_.clear();
   data_sent_pending_ = false;
-  rcv_buf_.clear();
-  offer_len_ = 0;
+  ClearReceiveBuffer();
   int type = proto_num_ == IPPROTO_TCP ? SOCK_STREAM : SOCK_DGRAM;
   fd_ = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, proto_num_);
   if (fd_ < 0) {
@@ -273,8 +272,11 @@ void TCustomWSocket::ReceiveLoop() {
       DeliveryPass(true, eof, error);
     } catch (const std::exception&) {
       // A failing data handler ends this receive loop; its line is already gone. Complete
-      // lines behind it are delivered by a queued pass rather than waiting for more data.
-      if (fd_ >= 0 && !rcv_buf_.empty())
+      // lines behind it are delivered by a queued pass rather than waiting for more data,
+      // or at once by the close when this read found the connection ended.
+      if (fd_ >= 0 && (eof || error != 0))
+        HandlePeerClosed(error);
+      else if (fd_ >= 0 && !rcv_buf_.empty())
         QueueDeliveryPass();
       return;
     }
@@ -321,7 +323,7 @@ void TCustomWSocket::OfferData(size_t length) {
   offer_len_ = length;
   auto drop_untaken = [this] {
     if (offer_len_ > 0) {
-      rcv_buf_.erase(0, std::min(offer_len_, rcv_buf_.size()));
+      ConsumeFront(offer_len_);
       offer_len_ = 0;
     }
   };
@@ -340,9 +342,20 @@ std::string TCustomWSocket::ReceiveText() {
     return {};
   size_t n = std::min(offer_len_, rcv_buf_.size());
   std::string text = rcv_buf_.substr(0, n);
-  rcv_buf_.erase(0, n);
+  ConsumeFront(n);
   offer_len_ = 0;
   return text;
+}
+
+void TCustomWSocket::ConsumeFront(size_t n) {
+  rcv_buf_.erase(0, std::min(n, rcv_buf_.size()));
+  searched_ = 0;
+}
+
+void TCustomWSocket::ClearReceiveBuffer() {
+  rcv_buf_.clear();
+  offer_len_ = 0;
+  searched_ = 0;
 }
 
 void TCustomWSocket::QueueDeliveryPass() {
@@ -428,12 +441,13 @@ void TCustomWSocket::TryToSend() {
       }
       uint16_t code = last_error_ = WSocketCodeFromErrno(errno);
       if (IsConnectionLost(code)) {
+        // The close is told once, with this code, unless it was told already: a send from
+        // the handler of the last line, inside the peer's close, fails this way.
+        bool raise = !close_invoked_;
         close_invoked_ = true;  // Close raises nothing; the event carries the code
         InternalClose(true, 0);
-        close_invoked_ = true;
-        TriggerSessionClosed(code);
-        if (fd_ < 0)
-          close_invoked_ = false;
+        if (raise)
+          TriggerSessionClosed(code);
         return;
       }
       throw ESocketException::FromCall(code, "TryToSend failed");
@@ -496,13 +510,9 @@ void TCustomWSocket::InternalClose(bool shutdown_first, uint16_t error) {
   if (raise) {
     close_invoked_ = true;
     TriggerSessionClosed(error);
-    if (fd_ < 0)
-      close_invoked_ = false;
   }
-  if (fd_ < 0) {
-    rcv_buf_.clear();
-    offer_len_ = 0;
-  }
+  if (fd_ < 0)
+    ClearReceiveBuffer();
 }
 
 void TCustomWSocket::RestoreDefaults() {
@@ -514,7 +524,8 @@ void TCustomWSocket::RestoreDefaults() {
   addr_resolved_ = port_resolved_ = proto_resolved_ = local_port_resolved_ = false;
   linger_onoff_ = wsLingerOn;
   linger_timeout_ = 0;
-  close_invoked_ = false;
+  // The closed-event flag stays set until the next Connect: cleared here, a close told
+  // already could be told again by whoever closes next within the same connection.
 }
 
 void TCustomWSocket::HandleBgException(const std::exception& e) {
@@ -551,13 +562,12 @@ void TCustomLineWSocket::DeliveryPass(bool read_socket, bool& eof, uint16_t& err
     TCustomSocksWSocket::DeliveryPass(read_socket, eof, error);
     return;
   }
-  size_t old = rcv_buf_.size();
   if (read_socket)
     ReadIntoBuffer(eof, error);
-  // A line end split across two reads is found by starting a little before the new bytes.
-  size_t from = 0;
-  if (read_socket && old > line_end_.size())
-    from = old - line_end_.size();
+  // The search starts where the previous one ended without a line end (a little before
+  // it, for a line end split across two reads). Lines left in the buffer by a failing
+  // handler reset that point, so they are found first and offered one by one.
+  size_t from = std::min(searched_, rcv_buf_.size());
   while (InLineMode()) {
     size_t pos = rcv_buf_.find(line_end_, from);
     if (pos == std::string::npos)
@@ -565,31 +575,40 @@ void TCustomLineWSocket::DeliveryPass(bool read_socket, bool& eof, uint16_t& err
     OfferData(pos + line_end_.size());
     from = 0;
   }
-  if (InLineMode() && rcv_buf_.size() > line_limit_) {
+  if (!InLineMode())
+    return;
+  searched_ = rcv_buf_.size() >= line_end_.size() ? rcv_buf_.size() - line_end_.size() + 1 : 0;
+  if (rcv_buf_.size() > line_limit_) {
     bool clear_data = true;
     if (OnLineLimitExceeded)
       OnLineLimitExceeded(*this, rcv_buf_.size(), clear_data);
-    if (clear_data) {
-      rcv_buf_.clear();
-      offer_len_ = 0;
-    }
+    if (clear_data)
+      ClearReceiveBuffer();
   }
 }
 
+void TCustomLineWSocket::SetLineEnd(const std::string& value) {
+  line_end_ = value;
+  searched_ = 0;
+}
+
 void TCustomLineWSocket::TriggerSessionClosed(uint16_t error) {
-  if (InLineMode() && !rcv_buf_.empty() && !destroying_) {
+  // What is left is offered line by line, then the rest as a last line without line end.
+  // A handler that fails loses its own line only: every pass removes at least the line it
+  // offered, so the loop ends.
+  while (InLineMode() && !rcv_buf_.empty() && !destroying_) {
     try {
       bool eof = false;
       uint16_t unused = 0;
       DeliveryPass(false, eof, unused);  // complete lines first
-      if (!rcv_buf_.empty())
-        OfferData(rcv_buf_.size());  // then what is left, as a last line without line end
+      if (InLineMode() && !rcv_buf_.empty())
+        OfferData(rcv_buf_.size());  // then what is left
+      break;
     } catch (const std::exception&) {
-      // As in any delivery pass: the failed line is gone and the pass ends here.
+      // That line is gone; go on with the next.
     }
   }
-  rcv_buf_.clear();
-  offer_len_ = 0;
+  ClearReceiveBuffer();
   TCustomSocksWSocket::TriggerSessionClosed(error);
 }
 

@@ -23,9 +23,12 @@
 //
 // Invariants:
 //   1. A socket descriptor exists exactly while State is not wsClosed.
-//   2. OnSessionClosed fires at most once per connection (the closed-event flag).
-//   3. In line mode, every line is offered once: a data handler that throws loses that one
-//      line; it is never offered again nor joined to the next.
+//   2. OnSessionClosed fires at most once per connection (the closed-event flag, set when
+//      the close is told and cleared only by the next Connect), also when a handler sends
+//      on the dead connection while the close is being told.
+//   3. In line mode, every line is offered once and whole: a data handler that throws
+//      loses that one line; it is never offered again nor joined to the next, and the
+//      lines behind it are still offered one by one (also when the connection closes).
 //   4. No exception leaves a readiness handler into the Qt event loop: an exception raised
 //      by the delivery of received data ends that receive loop; any other aborts the
 //      connection (unless OnBgException says otherwise).
@@ -152,8 +155,16 @@ class TCustomWSocket : public QObject {
   // Runs a delivery pass without reading, from the event loop, soon.
   void QueueDeliveryPass();
 
+  // Removes n bytes from the front of the receive buffer.
+  void ConsumeFront(size_t n);
+  // Empties the receive buffer and ends any offer.
+  void ClearReceiveBuffer();
+
   std::string rcv_buf_;   // received bytes not yet handed out
   size_t offer_len_ = 0;  // length of the data on offer (0: nothing on offer)
+  // Line mode: the front of rcv_buf_ already searched without finding a line end. Reset
+  // whenever bytes leave the buffer's front.
+  size_t searched_ = 0;
   bool destroying_ = false;
 
  private:
@@ -218,7 +229,7 @@ class TCustomLineWSocket : public TCustomSocksWSocket {
   // A change while received bytes wait queues a delivery pass.
   void SetLineMode(bool on);
   const std::string& LineEnd() const { return line_end_; }
-  void SetLineEnd(const std::string& value) { line_end_ = value; }
+  void SetLineEnd(const std::string& value);
   size_t LineLimit() const { return line_limit_; }
   void SetLineLimit(size_t limit) { line_limit_ = limit; }
   bool LineEcho() const { return line_echo_; }

@@ -56,6 +56,14 @@ void CardMessageTable::Store(CardMessage message) {
   Cut(message.SiltaSrv, CardMessage::kSiltaSrvSize);
   Cut(message.EtaNo, CardMessage::kEtaNoSize);
   std::string key = message.KorttiLyh;
+  if (records_.size() >= kMaxRecords && records_.find(key) == records_.end()) {
+    auto oldest = records_.begin();
+    for (auto it = records_.begin(); it != records_.end(); ++it) {
+      if (it->second.Aika < oldest->second.Aika)
+        oldest = it;
+    }
+    records_.erase(oldest);
+  }
   records_.insert_or_assign(std::move(key), std::move(message));
 }
 
@@ -68,6 +76,20 @@ const CardMessage* CardMessageTable::Find(std::string_view korttiLyh) const {
 bool CardMessageTable::Delete(std::string_view korttiLyh) {
   CheckActive();
   return records_.erase(Key(korttiLyh)) > 0;
+}
+
+std::vector<std::string> CardMessageTable::DeleteStoredBefore(std::time_t limit) {
+  CheckActive();
+  std::vector<std::string> deleted;
+  for (auto it = records_.begin(); it != records_.end();) {
+    if (it->second.Aika < limit) {
+      deleted.push_back(it->first);
+      it = records_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  return deleted;
 }
 
 size_t CardMessageTable::RecordCount() const {

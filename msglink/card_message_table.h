@@ -16,8 +16,9 @@
 //   EtaNo        5   7  remote number
 //
 // Storing builds the whole record first and then puts it in place in one step, so the table
-// is never left in the middle of an edit. Operations other than Open and Close need the
-// table open. GUI thread only.
+// is never left in the middle of an edit. The table holds at most kMaxRecords messages: a
+// message for a new card beyond that pushes out the oldest (smallest Aika). Operations
+// other than Open and Close need the table open. GUI thread only.
 #pragma once
 
 #include <cstddef>
@@ -64,6 +65,7 @@ std::string FormatAika(std::time_t when);
 class CardMessageTable {
  public:
   using Records = std::map<std::string, CardMessage>;
+  static constexpr size_t kMaxRecords = 1000;
 
   // Opening keeps nothing from before: the table starts empty.
   void Open();
@@ -75,13 +77,16 @@ class CardMessageTable {
   void EmptyTable();
 
   // Inserts the message, or replaces the record with the same KorttiLyh (cut to 16), with
-  // every field cut to its size.
+  // every field cut to its size. A new card in a full table first deletes the oldest
+  // record (the first in index order among equally old ones).
   void Store(CardMessage message);
 
   // The record of a card short number (cut to 16), or null.
   const CardMessage* Find(std::string_view korttiLyh) const;
   // Deletes the record of a card short number; false when there is none.
   bool Delete(std::string_view korttiLyh);
+  // Deletes every record whose Aika is before `limit`; their keys, in index order.
+  std::vector<std::string> DeleteStoredBefore(std::time_t limit);
 
   size_t RecordCount() const;
   // The records in ascending KorttiLyh order. Valid until the table changes.

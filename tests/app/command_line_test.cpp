@@ -100,7 +100,8 @@ TEST(CommandLineTest, CommandsPrintVersionKeyAndSettings) {
                              "MessageSrv.ServerAddress = 127.0.0.1\n"
                              "MessageSrv.ServerPort = 40201\n"
                              "ClientName = Vantera07\n"
-                             "MessageSrv.PingTime = 0\n");
+                             "MessageSrv.PingTime = 0\n"
+                             "MessageSrv.MessageMaxAge = 1800\n");
   EXPECT_EQ(printed.out.find("topsecret"), std::string::npos);
   EXPECT_NE(RunOf(Parse({"--print-settings", "--ini", dir.File("none.ini").c_str()}))
                 .out.find("DataBase.Key = (placeholder)\n"),

@@ -25,6 +25,7 @@ void ExpectDefaults(const Settings& s) {
   EXPECT_EQ(s.msg_server_port, "40201");
   EXPECT_EQ(s.client_name, "Vantera01");
   EXPECT_EQ(s.ping_time, 180);
+  EXPECT_EQ(s.message_max_age, 1800);
 }
 
 // Settings read from a file holding only the given lines of each section.
@@ -194,6 +195,13 @@ TEST(SettingsTest, ParseRulesOfEachSetting) {
   EXPECT_EQ(SettingsOf("", "PingTime=30").ping_time, 30);
   EXPECT_EQ(SettingsOf("", "PingTime=soon").ping_time, 180);
   EXPECT_EQ(SettingsOf("", "PingTime=-5").ping_time, -5);
+
+  EXPECT_EQ(SettingsOf("", "MessageMaxAge=0").message_max_age, 0);
+  EXPECT_EQ(SettingsOf("", "MessageMaxAge=600").message_max_age, 600);
+  EXPECT_EQ(SettingsOf("", "MessageMaxAge= 90 ").message_max_age, 90);
+  EXPECT_EQ(SettingsOf("", "MessageMaxAge=30min").message_max_age, 1800);
+  EXPECT_EQ(SettingsOf("", "MessageMaxAge=").message_max_age, 1800);
+  EXPECT_EQ(SettingsOf("MessageMaxAge=5").message_max_age, 1800);  // another section
 
   Settings s = SettingsOf("Alias=Kanta\nServerName=Srv\nServerAddress=10.1.2.3\n",
                           "ServerAddress=msg.local\nServerPort=abc\n");

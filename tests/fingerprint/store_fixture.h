@@ -23,11 +23,15 @@
 namespace vantera::testing {
 
 // Answers requests with message id `fail_id` with error `fail_code` while fail_id != 0.
+// A request with message id `lose_reply_id` is carried out by the server, but its reply is
+// lost on the way back: the client sees 11276, as when the server dies at its commit.
 class FaultyEngineTransport : public EngineTransport {
  public:
   using EngineTransport::EngineTransport;
   std::atomic<uint32_t> fail_id{0};
   uint32_t fail_code = 8706;
+  std::atomic<uint32_t> lose_reply_id{0};
+  std::atomic<int> replies_lost{0};
 
   void Request(uint32_t a, uint32_t session_id, uint32_t message_id, const char* data,
                uint32_t length, uint32_t t, TnxReplyCallback callback, void* cookie) override {
@@ -35,8 +39,17 @@ class FaultyEngineTransport : public EngineTransport {
       callback(message_id, fail_code, nullptr, 0, cookie);
       return;
     }
+    if (lose_reply_id != 0 && message_id == lose_reply_id) {
+      EngineTransport::Request(a, session_id, message_id, data, length, t, DropReply, nullptr);
+      ++replies_lost;
+      callback(message_id, 11276, nullptr, 0, cookie);
+      return;
+    }
     EngineTransport::Request(a, session_id, message_id, data, length, t, callback, cookie);
   }
+
+ private:
+  static void DropReply(uint32_t, uint32_t, const char*, uint32_t, void*) {}
 };
 
 class StoreOnEngine : public ::testing::Test {

@@ -134,6 +134,18 @@ CardpointCommand ParseCardpointCommand(const std::vector<std::string>& args) {
   return cmd;
 }
 
+CardpointClock::time_point CommandDeadline(const CardpointCommand& cmd,
+                                           CardpointClock::time_point start) {
+  return start + std::chrono::seconds(cmd.timeout_s);
+}
+
+CardpointClock::time_point NextLogLineDeadline(const CardpointCommand& cmd,
+                                               CardpointClock::time_point now,
+                                               CardpointClock::time_point end) {
+  CardpointClock::time_point quiet = now + std::chrono::milliseconds(cmd.quiet_ms);
+  return quiet < end ? quiet : end;
+}
+
 std::string BuildCardMessage(const CardpointCommand& cmd) {
   // Fields 6 to 8 ride in field 5, the way the reply carries them back.
   return BuildMsg(kTypeCard, cmd.to, cmd.name, kToServer, cmd.message_no,

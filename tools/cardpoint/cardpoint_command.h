@@ -1,6 +1,7 @@
 // Command line of vantera-cardpoint.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -31,6 +32,16 @@ CardpointCommand ParseCardpointCommand(const std::vector<std::string>& args);
 // The card message (nine fields) and the log command lines the card point sends.
 std::string BuildCardMessage(const CardpointCommand& cmd);
 std::string BuildLogCommand(const CardpointCommand& cmd);
+
+// The deadlines of the card point's waits, from --timeout and --quiet-ms as given.
+using CardpointClock = std::chrono::steady_clock;
+// present: the end of the wait for the OK reply; log: the end of the whole command.
+CardpointClock::time_point CommandDeadline(const CardpointCommand& cmd,
+                                           CardpointClock::time_point start);
+// log: the end of the wait for the next line, --quiet-ms from now but not after `end`.
+CardpointClock::time_point NextLogLineDeadline(const CardpointCommand& cmd,
+                                               CardpointClock::time_point now,
+                                               CardpointClock::time_point end);
 
 extern const char kCardpointUsage[];
 

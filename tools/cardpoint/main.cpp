@@ -43,7 +43,7 @@ int Present(const CardpointCommand& cmd, MsgLineClient& client) {
   std::string line = vantera::BuildCardMessage(cmd);
   client.SendPlain(line);
   Log("sent: " + Shown(line));
-  auto deadline = Clock::now() + std::chrono::seconds(cmd.timeout_s);
+  auto deadline = vantera::CommandDeadline(cmd, Clock::now());
   std::string plain;
   while (client.ReadPlain(&plain, deadline)) {
     auto f = Split(plain);
@@ -68,12 +68,11 @@ int SendLogCommand(const CardpointCommand& cmd, MsgLineClient& client) {
   std::string line = vantera::BuildLogCommand(cmd);
   client.SendPlain(line);
   Log("sent: " + Shown(line));
-  auto end = Clock::now() + std::chrono::seconds(cmd.timeout_s);
+  auto end = vantera::CommandDeadline(cmd, Clock::now());
   int lines = 0;
   std::string plain;
   for (;;) {
-    auto quiet = Clock::now() + std::chrono::milliseconds(cmd.quiet_ms);
-    if (!client.ReadPlain(&plain, quiet < end ? quiet : end))
+    if (!client.ReadPlain(&plain, vantera::NextLogLineDeadline(cmd, Clock::now(), end)))
       break;
     auto f = Split(plain);
     if (f.size() >= 6 && f[vantera::kFieldTyyppi] == vantera::kTypeLog) {

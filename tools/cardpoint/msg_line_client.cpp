@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "msglink/Wdef.h"
@@ -16,15 +17,30 @@
 namespace vantera {
 namespace {
 
-int MsUntil(MsgLineClient::Clock::time_point deadline) {
-  auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - MsgLineClient::Clock::now());
-  if (left.count() <= 0)
-    return 0;
-  return left.count() > 60000 ? 60000 : static_cast<int>(left.count());
+// Waits until fd is ready for `events` or the deadline passes; true when ready. A wait
+// that ends early (a signal, the limit of one poll) goes on until the deadline.
+bool PollUntil(int fd, short events, MsgLineClient::Clock::time_point deadline) {
+  for (;;) {
+    pollfd p{fd, events, 0};
+    int n = ::poll(&p, 1, PollTimeoutMs(deadline, MsgLineClient::Clock::now()));
+    if (n > 0)
+      return true;
+    if (n < 0 && errno != EINTR)
+      return false;
+    if (MsgLineClient::Clock::now() >= deadline)
+      return false;
+  }
 }
 
 }  // namespace
+
+int PollTimeoutMs(MsgLineClient::Clock::time_point deadline, MsgLineClient::Clock::time_point now) {
+  if (deadline <= now)
+    return 0;
+  // Rounded up, so that a wait does not end just before its deadline and spin.
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+  return left > INT_MAX ? INT_MAX : static_cast<int>(left);
+}
 
 MsgLineClient::~MsgLineClient() {
   Close();
@@ -62,12 +78,11 @@ void MsgLineClient::Connect(const std::string& host, uint16_t port, Clock::durat
       Close();
       throw MsgClientError("cannot connect to " + where + ": " + why);
     }
-    pollfd p{fd_, POLLOUT, 0};
-    int n = ::poll(&p, 1, MsUntil(Clock::now() + timeout));
+    bool ready = PollUntil(fd_, POLLOUT, Clock::now() + timeout);
     int err = 0;
     socklen_t len = sizeof err;
-    if (n <= 0 || ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) {
-      std::string why = n <= 0 ? "timed out" : std::strerror(err);
+    if (!ready || ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) {
+      std::string why = !ready ? "timed out" : std::strerror(err);
       Close();
       throw MsgClientError("cannot connect to " + where + ": " + why);
     }
@@ -118,8 +133,7 @@ void MsgLineClient::SendRaw(const std::string& bytes) {
     if (n < 0 && errno == EINTR)
       continue;
     if (n < 0 && errno == EAGAIN) {
-      pollfd p{fd_, POLLOUT, 0};
-      if (::poll(&p, 1, MsUntil(deadline)) <= 0)
+      if (!PollUntil(fd_, POLLOUT, deadline))
         throw MsgClientError("send timed out");
       continue;
     }
@@ -139,11 +153,7 @@ bool MsgLineClient::ReadWire(std::string* wire, Clock::time_point deadline) {
       throw MsgClientError("overlong line from the server");
     if (fd_ < 0)
       throw MsgClientError("not connected");
-    pollfd p{fd_, POLLIN, 0};
-    int n = ::poll(&p, 1, MsUntil(deadline));
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
+    if (!PollUntil(fd_, POLLIN, deadline))
       return false;
     char buf[16384];
     ssize_t got = ::recv(fd_, buf, sizeof buf, 0);

@@ -56,4 +56,8 @@ class MsgLineClient {
   Chipper chipper_;
 };
 
+// The milliseconds to hand poll() for a wait until `deadline`: 0 once it has passed, the
+// time left rounded up, at most INT_MAX. Never cut shorter: a long wait is one poll.
+int PollTimeoutMs(MsgLineClient::Clock::time_point deadline, MsgLineClient::Clock::time_point now);
+
 }  // namespace vantera
