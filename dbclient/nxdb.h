@@ -226,6 +226,11 @@ class TnxDataset : public TnxDbComponent {
   void Last();
   void Next();
   void Prior();
+  // The active row's bookmark (empty without a fetched row). GotoBookmark puts the cursor on
+  // the record of a bookmark of this table and reads it again; false, with the cursor's row
+  // unchanged, when the record was deleted in between.
+  Bytes GetBookmark();
+  bool GotoBookmark(const Bytes& bookmark);
 
   void Append();
   void Insert();

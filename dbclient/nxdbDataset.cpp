@@ -520,6 +520,41 @@ void TnxDataset::Prior() {
   }
 }
 
+Bytes TnxDataset::GetBookmark() {
+  CheckActive();
+  ResolvePending();
+  if (!has_row_ || bm_flag_ != TnxBookmarkFlag::Current || state_ == TnxDataSetState::Insert)
+    return {};
+  return bookmark_;
+}
+
+bool TnxDataset::GotoBookmark(const Bytes& bookmark) {
+  CheckBrowse();
+  uint32_t code = cursor_->SetToBookmark(bookmark);
+  if (code == nxcode::kRecordDeleted)
+    return false;  // the server cursor has not moved
+  Check(code);
+  at_begin_ = false;
+  Bytes record;
+  code = cursor_->RecordGet(nxmsg::kRecordGet, 0, &record);
+  if (code == nxcode::kRecordDeleted) {
+    // Deleted between the two requests: the server cursor stands at the record's former
+    // place, no longer on the active row.
+    row_current_ = false;
+    return false;
+  }
+  Check(code);
+  pending_first_ = false;
+  record_ = std::move(record);
+  bookmark_ = bookmark;
+  bm_flag_ = TnxBookmarkFlag::Current;
+  has_row_ = true;
+  row_current_ = true;
+  eof_ = bof_ = false;
+  RowChanged();
+  return true;
+}
+
 // ---------------- editing ----------------
 
 void TnxDataset::CheckCanModify() const {

@@ -89,6 +89,10 @@ TFDBHaku::TFDBHaku(QWidget* parent) : QDialog(parent) {
   detail_model_ = new CursorGridModel(TblDetail, this);
   DBGMaster->setModel(master_model_);
   DBGDetail->setModel(detail_model_);
+  // The detail is unlinked while the master walks its rows to read them: it follows the
+  // row the master stands on at the end, not every row on the way.
+  master_model_->SetWalkHooks([this] { TblDetail.SetMasterSource(nullptr); },
+                              [this] { TblDetail.SetMasterSource(&TblMaster); });
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -189,11 +193,7 @@ void TFDBHaku::SetKeyRange(const std::string& prefix) {
 }
 
 void TFDBHaku::ReloadMaster() {
-  // The detail is unlinked while the master walks its rows: it follows the row the
-  // master stands on at the end, not every row on the way.
-  TblDetail.SetMasterSource(nullptr);
   master_model_->Reload();
-  TblDetail.SetMasterSource(&TblMaster);
   // The cursor stands on the first row already: making it current moves nothing.
   if (master_model_->rowCount() > 0)
     DBGMaster->setCurrentIndex(master_model_->index(0, 0));
@@ -201,11 +201,10 @@ void TFDBHaku::ReloadMaster() {
 }
 
 void TFDBHaku::ReloadDetail() {
-  if (master_model_->rowCount() == 0) {
-    detail_model_->SetColumns(detail_model_->Columns());  // no master record: no details
-  } else {
+  if (master_model_->CurrentRow() < 0)
+    detail_model_->Clear();  // no master record: no details
+  else
     detail_model_->Reload();
-  }
   if (detail_model_->rowCount() > 0)
     DBGDetail->setCurrentIndex(detail_model_->index(0, 0));
 }
@@ -213,14 +212,13 @@ void TFDBHaku::ReloadDetail() {
 void TFDBHaku::MasterRowChanged(int row) {
   if (row < 0 || row == master_model_->CurrentRow())
     return;
-  TblDetail.SetMasterSource(nullptr);
+  // The detail follows the master's record (its range is set as the master moves).
   master_model_->MoveTo(row);
-  TblDetail.SetMasterSource(&TblMaster);
   ReloadDetail();
 }
 
 void TFDBHaku::DetailRowChanged(int row) {
-  if (row >= 0)
+  if (row >= 0 && row != detail_model_->CurrentRow())
     detail_model_->MoveTo(row);
 }
 
@@ -243,16 +241,19 @@ void TFDBHaku::RGOrderClick() {
 }
 
 void TFDBHaku::DBGMasterDblClick() {
-  if (detail_model_->rowCount() > 0 && TblDetail.Active())
+  // The cursor is put on the chosen row's record once more by its bookmark, so the value
+  // is that of the record shown in the row, read afresh; a record deleted meanwhile gives
+  // no choice.
+  ResultValue.clear();
+  int row = detail_model_->CurrentRow();
+  if (TblDetail.Active() && row >= 0 && detail_model_->MoveTo(row))
     ResultValue = TblDetail.FieldByName(ValueFld).AsString();
-  else
-    ResultValue.clear();
   reject();
 }
 
 void TFDBHaku::FormClose() {
   RetValues.clear();
-  bool has_row = TblDetail.Active() && detail_model_->rowCount() > 0;
+  bool has_row = TblDetail.Active() && detail_model_->CurrentRow() >= 0;
   std::vector<std::pair<std::string, std::string>> fields;
   for (const std::string& wanted : RetFldList) {
     if (!has_row)

@@ -2,7 +2,8 @@
 // grid to the records whose key on the chosen order starts with the typed text; the
 // detail grid shows the detail records of the master record in the master grid's current
 // row. Enter or a double click in either grid chooses the current detail record's value
-// of ValueFld and closes; Escape closes without a choice.
+// of ValueFld and closes; Escape closes without a choice. The grids read their rows as they
+// scroll, and each row reaches its record by bookmark (cursor_grid_model.h).
 //
 // TDBMDHaku (DbMdHak.h) fills the dialog, opens its tables and runs it modally; the dialog
 // itself never opens or closes the tables. Database errors of the handlers propagate to

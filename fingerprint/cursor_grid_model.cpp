@@ -20,13 +20,65 @@ void CursorGridModel::SetColumns(std::vector<GridColumn> columns) {
   beginResetModel();
   columns_ = std::move(columns);
   rows_.clear();
+  listed_.clear();
+  at_end_ = true;
   current_ = -1;
   endResetModel();
+}
+
+void CursorGridModel::SetWalkHooks(std::function<void()> before, std::function<void()> after) {
+  before_walk_ = std::move(before);
+  after_walk_ = std::move(after);
+}
+
+void CursorGridModel::Walk(const std::function<void()>& body) {
+  walking_ = true;
+  if (before_walk_)
+    before_walk_();
+  try {
+    body();
+  } catch (...) {
+    walking_ = false;
+    if (after_walk_)
+      after_walk_();
+    throw;
+  }
+  walking_ = false;
+  if (after_walk_)
+    after_walk_();
+}
+
+std::vector<CursorGridModel::Row> CursorGridModel::ReadRows(int count) {
+  std::vector<TnxField*> fields;
+  for (const GridColumn& column : columns_)
+    fields.push_back(&table_.FieldByName(column.field));
+  std::vector<Row> read;
+  while (static_cast<int>(read.size()) < count && !table_.Eof()) {
+    Bytes bookmark = table_.GetBookmark();
+    if (listed_.insert(bookmark).second) {
+      Row row;
+      row.cells.reserve(fields.size());
+      for (TnxField* field : fields)
+        row.cells.push_back(field->AsString());
+      row.bookmark = std::move(bookmark);
+      read.push_back(std::move(row));
+    }
+    table_.Next();
+  }
+  at_end_ = table_.Eof();
+  return read;
+}
+
+void CursorGridModel::ReturnToCurrent() {
+  if (current_ >= 0 && !table_.GotoBookmark(rows_[static_cast<size_t>(current_)].bookmark))
+    current_ = -1;
 }
 
 void CursorGridModel::Reload() {
   beginResetModel();
   rows_.clear();
+  listed_.clear();
+  at_end_ = true;
   current_ = -1;
   // The model is reset even when reading fails half way; the error goes to the caller.
   struct EndReset {
@@ -35,35 +87,66 @@ void CursorGridModel::Reload() {
   } end_reset{this};
   if (!table_.Active())
     return;
-  std::vector<TnxField*> fields;
-  for (const GridColumn& column : columns_)
-    fields.push_back(&table_.FieldByName(column.field));
-  table_.First();
-  while (!table_.Eof() && static_cast<int>(rows_.size()) < kGridReadAhead) {
-    std::vector<std::string> row;
-    row.reserve(fields.size());
-    for (TnxField* field : fields)
-      row.push_back(field->AsString());
-    rows_.push_back(std::move(row));
-    table_.Next();
-  }
-  table_.First();
-  current_ = rows_.empty() ? -1 : 0;
+  Walk([this] {
+    table_.First();
+    rows_ = ReadRows(kFetchChunk);
+    if (!rows_.empty()) {
+      current_ = 0;
+      ReturnToCurrent();
+    }
+  });
 }
 
-void CursorGridModel::MoveTo(int row) {
-  if (row < 0 || row >= static_cast<int>(rows_.size()) || row == current_)
+void CursorGridModel::Clear() {
+  SetColumns(columns_);
+}
+
+bool CursorGridModel::canFetchMore(const QModelIndex& parent) const {
+  return !parent.isValid() && !at_end_ && !walking_ && table_.Active();
+}
+
+void CursorGridModel::fetchMore(const QModelIndex& parent) {
+  if (!canFetchMore(parent))
     return;
-  if (current_ < 0 || row < current_) {
-    table_.First();
-    current_ = 0;
-  }
-  for (; current_ < row && !table_.Eof(); ++current_)
-    table_.Next();
+  std::vector<Row> read;
+  Walk([&] {
+    // Go on after the last row read; when its record is gone, after the nearest earlier
+    // row whose record remains (the rows between are listed already and skipped).
+    bool placed = false;
+    for (size_t i = rows_.size(); i-- > 0 && !placed;)
+      placed = table_.GotoBookmark(rows_[i].bookmark);
+    if (placed)
+      table_.Next();
+    else
+      table_.First();
+    read = ReadRows(kFetchChunk);
+    ReturnToCurrent();
+  });
+  if (read.empty())
+    return;
+  int first = static_cast<int>(rows_.size());
+  beginInsertRows(QModelIndex(), first, first + static_cast<int>(read.size()) - 1);
+  for (Row& row : read)
+    rows_.push_back(std::move(row));
+  endInsertRows();
+}
+
+bool CursorGridModel::MoveTo(int row) {
+  if (row < 0 || row >= static_cast<int>(rows_.size()))
+    return false;
+  current_ = -1;
+  if (!table_.GotoBookmark(rows_[static_cast<size_t>(row)].bookmark))
+    return false;
+  current_ = row;
+  return true;
 }
 
 const std::string& CursorGridModel::Cell(int row, int column) const {
-  return rows_.at(static_cast<size_t>(row)).at(static_cast<size_t>(column));
+  return rows_.at(static_cast<size_t>(row)).cells.at(static_cast<size_t>(column));
+}
+
+const Bytes& CursorGridModel::RowBookmark(int row) const {
+  return rows_.at(static_cast<size_t>(row)).bookmark;
 }
 
 int CursorGridModel::rowCount(const QModelIndex& parent) const {

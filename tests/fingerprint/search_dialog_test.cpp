@@ -20,6 +20,7 @@
 #include "fingerprint/cursor_grid_model.h"
 #include "server/engine/demo_data.h"
 #include "tests/dbclient/engine_transport.h"
+#include "tests/fingerprint/search_data.h"
 #include "tests/server/engine_test_support.h"
 
 namespace vantera {
@@ -407,6 +408,50 @@ TEST_F(SearchDialog, DefaultsSizingHiddenPanelAndHeaderRules) {
     EXPECT_TRUE(form.RGOrder->isHidden());
     Key(form.DBGMaster, Qt::Key_Escape);
   });
+}
+
+TEST_F(SearchDialog, RowsAreReadInChunksAndAnyRowIsReachedAtTheSameCost) {
+  // 1000 more customers, "Asiakas 00001" to "Asiakas 01000": by name they come first.
+  testing::FillCustomers(folder.path(), 1000);
+  const int chunk = CursorGridModel::kFetchChunk;
+  std::vector<uint64_t> fetch_costs, move_costs;
+  std::string card;
+  bool chosen = Run([&](TFDBHaku& form) {
+    CursorGridModel& master = form.MasterModel();
+    EXPECT_EQ(master.rowCount(), chunk);
+    EXPECT_TRUE(master.canFetchMore({}));
+    EXPECT_FALSE(master.canFetchMore(master.index(0, 0)));  // rows have no children
+    // Each chunk costs a read and a bookmark per row, and a few requests to go on after
+    // the last row and back to the current one.
+    for (int i = 0; i < 3; ++i) {
+      uint64_t before = transport.requests;
+      master.fetchMore({});
+      fetch_costs.push_back(transport.requests - before);
+    }
+    EXPECT_EQ(master.rowCount(), 4 * chunk);
+    EXPECT_EQ(master.Cell(4 * chunk - 1, 1), testing::CustomerName(4 * chunk));
+    // Moving to a row goes there by its bookmark: row 1 and row 390 cost the same.
+    for (int row : {1, 4 * chunk - 10, 2}) {
+      uint64_t before = transport.requests;
+      form.DBGMaster->setCurrentIndex(master.index(row, 0));
+      move_costs.push_back(transport.requests - before);
+      EXPECT_EQ(form.TblMaster.FieldByName("AsNimi").AsString(), testing::CustomerName(row + 1));
+    }
+    card = form.DetailModel().Cell(0, 0);
+    Key(form.DBGMaster, Qt::Key_Return);
+  });
+  EXPECT_TRUE(chosen);
+  EXPECT_EQ(haku.Value, testing::CardNumber(3, 1));
+  EXPECT_EQ(card, haku.Value);
+  ASSERT_EQ(fetch_costs.size(), 3u);
+  for (uint64_t cost : fetch_costs) {
+    EXPECT_GE(cost, 2u * chunk);
+    EXPECT_LE(cost, 2u * chunk + 8);
+  }
+  ASSERT_EQ(move_costs.size(), 3u);
+  EXPECT_EQ(move_costs[0], move_costs[1]);
+  EXPECT_EQ(move_costs[0], move_costs[2]);
+  EXPECT_LE(move_costs[0], 12u);
 }
 
 TEST_F(SearchDialog, FailuresCloseTheTablesAndFreeTheDialog) {
