@@ -138,6 +138,10 @@ class TnxBaseTransport : public TnxStateComponent {
   // The transport this one carries its messages through (the encrypted transport's
   // inner transport), or none.
   virtual TnxBaseTransport* InnerTransport() const { return nullptr; }
+  // Gives the server up before the transport is closed: from now on every operation
+  // fails at once (11276) instead of waiting, until the transport stops. Closing a lost
+  // chain then costs no waits. The base has nothing to give up.
+  virtual void Abandon() {}
 
   // Fills `list` with the names of reachable servers within `timeout` ms. The base finds
   // none.
@@ -290,6 +294,8 @@ class TnxBasePooledTransport : public TnxBaseTransport {
   bool Failed() const { return failed_.load(); }
   // Failed, or a connection broke or timed out during an exchange since the start.
   bool ConnectionLost() const override { return failed_.load() || broken_.load(); }
+  // Sets the failed flag (see TnxBaseTransport::Abandon).
+  void Abandon() override { failed_ = true; }
   bool IsConnected() const;
   size_t ConnectionCount() const;
   size_t IdleConnectionCount() const;

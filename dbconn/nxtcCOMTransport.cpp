@@ -71,7 +71,7 @@ class TnxRegisteredCOMTransport::TransportProxy {
 
   ~TransportProxy() {
     mark = 0;
-    if (attach_.Valid() && server.id != 0) {
+    if (attach_.Valid() && server.id != 0 && !abandoned_) {
       RegistryCall call;
       call.method = RegistryMethod::TerminateTransport;
       call.transport = server;
@@ -99,10 +99,15 @@ class TnxRegisteredCOMTransport::TransportProxy {
     server = CallOn(attach_.Get(), call, deadline).transport;
   }
 
+  // Calls made after this fail at once, without touching the server.
+  void Abandon() { abandoned_ = true; }
+
   // One call on an idle connection (or a new one); the connection goes back afterwards.
   // The answer is awaited until `deadline`. A connection on which the call failed is
   // dropped: an answer that comes late must not be taken for the next call's.
   RegistryReply Call(const RegistryCall& call, WaitClock::time_point deadline) {
+    if (abandoned_)
+      throw ERegistryCallError(kCallServerGone, "The server was given up.");
     FileDescriptor channel;
     {
       std::lock_guard<std::mutex> lock(idle_mutex_);
@@ -156,6 +161,7 @@ class TnxRegisteredCOMTransport::TransportProxy {
   const std::string path_;
   const uint32_t max_length_;
   const uint32_t setup_ms_;  // the own time-out of calls that have none
+  std::atomic<bool> abandoned_{false};
   FileDescriptor attach_;
   std::mutex idle_mutex_;
   std::vector<FileDescriptor> idle_;
@@ -285,6 +291,13 @@ void TnxRegisteredCOMTransport::DoStart() {
 void TnxRegisteredCOMTransport::DoStop() {
   FreeAllProxies();
   lost_ = false;
+}
+
+void TnxRegisteredCOMTransport::Abandon() {
+  lost_ = true;
+  std::shared_lock<std::shared_mutex> lock(transports_mutex_);
+  for (const std::shared_ptr<TransportProxy>& proxy : transports_)
+    proxy->Abandon();
 }
 
 void TnxRegisteredCOMTransport::NoteFailure(const std::exception_ptr& failure) {

@@ -63,6 +63,8 @@ class TnxRegisteredCOMTransport : public TnxBaseTransport {
 
   // A call found the server gone or not answering in time since the start.
   bool ConnectionLost() const override { return lost_.load(); }
+  // Every later call fails at once (11276; posts and closes send nothing) until the stop.
+  void Abandon() override;
 
   size_t TransportProxyCount() const;
   size_t ConnectionProxyCount() const;

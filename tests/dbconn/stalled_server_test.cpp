@@ -10,6 +10,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,10 +40,22 @@ using testing::ServerProcess;
 // that the test can stop it in the end.
 class Frozen {
  public:
-  explicit Frozen(pid_t pid) : pid_(pid) { ::kill(pid_, SIGSTOP); }
+  // Returns once the server is really stopped (a signal is delivered asynchronously).
+  explicit Frozen(pid_t pid) : pid_(pid) {
+    ::kill(pid_, SIGSTOP);
+    for (int i = 0; i < 200 && !Stopped(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   ~Frozen() { Thaw(); }
   Frozen(const Frozen&) = delete;
   Frozen& operator=(const Frozen&) = delete;
+  // The state letter of /proc/PID/stat is "T" for a stopped process.
+  bool Stopped() const {
+    std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const size_t close = text.rfind(')');
+    return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'T';
+  }
   void Thaw() {
     if (pid_ > 0)
       ::kill(pid_, SIGCONT);
