@@ -9,10 +9,14 @@
 namespace vantera {
 namespace {
 
-// The connection module with the server-selection dialog as its chooser.
+// The connection module with the server-selection dialog as its chooser; its reconnects
+// are written to the activity log.
 class WorkstationDatabase : public TnxDbEngModule {
  public:
-  WorkstationDatabase() { SetServerChooser(&chooser_); }
+  explicit WorkstationDatabase(TfrmVantera& window) {
+    SetServerChooser(&chooser_);
+    SetReconnectLog([&window](const std::string& line) { window.WriteLog(line, true); });
+  }
 
  private:
   DialogServerChooser chooser_;
@@ -22,7 +26,7 @@ class WorkstationDatabase : public TnxDbEngModule {
 
 WorkstationParts MakeWorkstationParts(TfrmVantera& window, const CommandLine& /*command*/) {
   WorkstationParts parts;
-  parts.database = std::make_unique<WorkstationDatabase>();
+  parts.database = std::make_unique<WorkstationDatabase>(window);
   parts.messages = std::make_unique<WorkstationMessageLink>(window);
   parts.fingerprint = std::make_unique<WorkstationFingerprints>(window, std::string());
   return parts;

@@ -6,6 +6,7 @@ TnxDbEng& TnxDbEngModule::Eng() {
   if (!eng_) {
     eng_ = std::make_unique<TnxDbEng>();
     eng_->SetServerChooser(chooser_);
+    eng_->nxSession.OnReconnect = reconnect_log_;
   }
   return *eng_;
 }

@@ -5,7 +5,9 @@
 // take it down at exit.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "app/workstation_parts.h"
 #include "dbclient/nxDbEngine.h"
@@ -23,6 +25,11 @@ class TnxDbEngModule : public DatabaseModule {
 
   // The server-selection dialog for nxDbEng (not owned); set before start-up.
   void SetServerChooser(ServerChooser* chooser) { chooser_ = chooser; }
+  // Where the line of each reconnect of nxSession goes (the activity log); set before
+  // start-up.
+  void SetReconnectLog(std::function<void(const std::string& line)> log) {
+    reconnect_log_ = std::move(log);
+  }
 
   // nxDbEng while it exists (the tables of the workflows use its nxDatabase).
   TnxDbEng* DbEng() const { return eng_.get(); }
@@ -31,6 +38,7 @@ class TnxDbEngModule : public DatabaseModule {
   TnxDbEng& Eng();
   std::unique_ptr<TnxDbEng> eng_;
   ServerChooser* chooser_ = nullptr;
+  std::function<void(const std::string& line)> reconnect_log_;
 };
 
 }  // namespace vantera

@@ -12,6 +12,15 @@
 // the first operation that needs the row. Before edit, post, delete, cancel and dropping
 // a range, a row that is not current is made current again by its bookmark flag.
 //
+// Reconnecting: once the transport chain beneath a session has lost its server (a broken
+// or silent connection, a failed transport), the next table that opens first closes the
+// whole chain and the session and opens them again, once, quietly (TnxSession::Reconnect);
+// when the loss shows only in that table's first request, the reconnect comes then and
+// the request is sent once more. Tables that were open are closed by the reconnect, so a
+// cursor of the lost session is never used again: their operations raise "Cannot perform
+// this operation on a closed dataset". Only when reopening fails does the operation see
+// an error: the code of that failure. Each reconnect writes one line through OnReconnect.
+//
 // Dataset states:
 //   Inactive --Open--> Browse --Edit--> Edit     --Post/Cancel--> Browse
 //                             --Append/Insert--> Insert --Post/Cancel--> Browse
@@ -19,6 +28,7 @@
 //   any --Close--> Inactive (a pending edit or insert is cancelled first)
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -76,6 +86,22 @@ class TnxSession : public TnxDbComponent {
 
   TnxRemoteSession* RemoteSession() const { return remote_.get(); }
 
+  // Told one line for each reconnect: its outcome, in the activity log's words.
+  std::function<void(const std::string& line)> OnReconnect;
+  // Whether the chain lost its server: the transport says so, or a reconnect failed and
+  // the chain is still to be opened again.
+  bool ConnectionLost() const;
+  // Gives the lost chain up (no more waits on it), closes it, which closes this session
+  // and everything that depends on it, then opens the session, the databases that were
+  // open and `also` (may be null) again. Raises the failure of the reopening; the chain is
+  // then left closed and ConnectionLost stays true. Does nothing once the program ends
+  // (InterruptDatabaseWaits was called).
+  void Reconnect(TnxDatabase* also = nullptr);
+
+  static constexpr const char* kReconnectedLine = "Tietokantayhteys avattu uudelleen.";
+  static constexpr const char* kReconnectFailedLine =
+      "Tietokantayhteyden avaus uudelleen ei onnistunut: ";
+
  protected:
   void DoStart() override;
   void DoStop() override;
@@ -83,6 +109,7 @@ class TnxSession : public TnxDbComponent {
 
  private:
   friend class TnxDatabase;
+  bool reopen_pending_ = false;  // a reconnect failed: the next one is still due
   TnxRemoteServerEngine* engine_ = nullptr;
   uint32_t timeout_ = kDefaultSessionTimeout;
   std::unique_ptr<TnxRemoteSession> remote_;
@@ -266,6 +293,12 @@ class TnxDataset : public TnxDbComponent {
     bool operator==(const KeyBuffer&) const = default;
   };
 
+  // A request that fails sooner than this after the table began to open met a connection
+  // that was broken already, not a server that is silent now.
+  static constexpr std::chrono::milliseconds kQuickLoss{1000};
+
+  // Reconnects a lost chain before the table opens (see the file comment).
+  void DoPrepare() override;
   void DoStart() override;
   void DoStop() override;
   void LinkedComponentDestroyed(TnxStateComponent* other) override;
@@ -304,6 +337,7 @@ class TnxDataset : public TnxDbComponent {
   TnxDatabase* database_ = nullptr;
   int32_t timeout_ = -1;
   TnxDataSetState state_ = TnxDataSetState::Inactive;
+  bool reconnected_ = false;  // during an opening: the chain was opened again already
   std::vector<TnxDeclaredField> declared_;
 
   std::unique_ptr<TnxRemoteCursor> cursor_;

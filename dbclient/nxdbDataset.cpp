@@ -1,6 +1,7 @@
 // TnxDataset: the row buffer, navigation, edit and post, fields, blob streams.
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -217,12 +218,40 @@ void TnxDataset::CheckBrowse() {
     Post();
 }
 
+void TnxDataset::DoPrepare() {
+  reconnected_ = false;
+  TnxSession* session = database_ ? database_->Session() : nullptr;
+  if (session && session->ConnectionLost()) {
+    reconnected_ = true;
+    session->Reconnect(database_);
+  }
+}
+
 void TnxDataset::DoStart() {
   if (!database_)
     RaiseError("DataSet cannot open its database");
+  const auto started = std::chrono::steady_clock::now();
   try {
     OpenCursor();
     state_ = TnxDataSetState::Browse;
+  } catch (const EnxDatabaseError&) {
+    CloseCursor();
+    // A connection found broken at once (the server restarted since the last request):
+    // the chain is opened again and the table once more. A server that did not answer in
+    // time is not waited for a second time.
+    TnxSession* session = database_ ? database_->Session() : nullptr;
+    const bool quick = std::chrono::steady_clock::now() - started < kQuickLoss;
+    if (reconnected_ || !quick || !session || !session->ConnectionLost())
+      throw;
+    reconnected_ = true;
+    session->Reconnect(database_);
+    try {
+      OpenCursor();
+      state_ = TnxDataSetState::Browse;
+    } catch (...) {
+      CloseCursor();
+      throw;
+    }
   } catch (...) {
     CloseCursor();
     throw;

@@ -1,8 +1,11 @@
 // TnxDbComponent, TnxSession and TnxDatabase.
 #include <algorithm>
+#include <chrono>
+#include <exception>
 #include <mutex>
 
 #include "dbclient/nxdb.h"
+#include "dbconn/bounded_wait.h"
 #include "dbconn/nxllException.h"
 
 namespace vantera {
@@ -94,6 +97,48 @@ void TnxSession::DoStart() {
 
 void TnxSession::DoStop() {
   remote_.reset();
+}
+
+bool TnxSession::ConnectionLost() const {
+  if (reopen_pending_)
+    return true;
+  TnxBaseTransport* transport = engine_ ? engine_->Transport() : nullptr;
+  return transport && transport->ConnectionLost();
+}
+
+void TnxSession::Reconnect(TnxDatabase* also) {
+  TnxBaseTransport* top = engine_ ? engine_->Transport() : nullptr;
+  if (!top || DatabaseWaitsInterrupted())
+    return;  // nothing to reopen, or the program is ending: the operation fails as it is
+  std::vector<TnxDatabase*> reopen;
+  for (TnxDatabase* db : databases_) {
+    if (db->Active() || db == also)
+      reopen.push_back(db);
+  }
+  if (also && std::find(reopen.begin(), reopen.end(), also) == reopen.end())
+    reopen.push_back(also);
+  reopen_pending_ = true;
+  // Nothing more is awaited from the lost server: the close requests of the cursors, the
+  // databases and the session fail at once. Closing a transport closes what depends on it
+  // first (engine, session, databases, tables); an inner transport is closed after the one
+  // that runs through it.
+  for (TnxBaseTransport* t = top; t; t = t->InnerTransport())
+    t->Abandon();
+  for (TnxBaseTransport* t = top; t; t = t->InnerTransport())
+    t->Close();
+  Close();
+  try {
+    Open();
+    for (TnxDatabase* db : reopen)
+      db->Open();
+  } catch (const std::exception& error) {
+    if (OnReconnect)
+      OnReconnect(std::string(kReconnectFailedLine) + error.what());
+    throw;
+  }
+  reopen_pending_ = false;
+  if (OnReconnect)
+    OnReconnect(kReconnectedLine);
 }
 
 void TnxSession::SetTimeout(uint32_t timeout) {
@@ -212,9 +257,23 @@ void TnxDatabase::DoStart() {
   if (!remote_session)
     Check(nxcode::kSessionNotConnected);
   bool by_path = alias_name_.empty();
-  Check(remote_session->DatabaseOpen(by_path, by_path ? alias_path_ : alias_name_,
-                                     read_only_ ? 0 : 2, exclusive_ ? 0 : 1, ResolvedTimeout(),
-                                     remote_));
+  const auto started = std::chrono::steady_clock::now();
+  uint32_t code =
+      remote_session->DatabaseOpen(by_path, by_path ? alias_path_ : alias_name_, read_only_ ? 0 : 2,
+                                   exclusive_ ? 0 : 1, ResolvedTimeout(), remote_);
+  // A connection found broken at once: the chain is opened again, and the database once
+  // more (see TnxDataset::DoStart).
+  if (code != 0 && std::chrono::steady_clock::now() - started < TnxDataset::kQuickLoss &&
+      session_->ConnectionLost() && !DatabaseWaitsInterrupted()) {
+    session_->Reconnect();
+    remote_session = session_->RemoteSession();
+    if (!remote_session)
+      Check(nxcode::kSessionNotConnected);
+    code = remote_session->DatabaseOpen(by_path, by_path ? alias_path_ : alias_name_,
+                                        read_only_ ? 0 : 2, exclusive_ ? 0 : 1, ResolvedTimeout(),
+                                        remote_);
+  }
+  Check(code);
 }
 
 void TnxDatabase::DoStop() {

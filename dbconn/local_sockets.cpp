@@ -8,6 +8,10 @@
 #include <cstring>
 #include <stdexcept>
 
+#include <thread>
+
+#include "dbconn/bounded_wait.h"
+#include "dbconn/nxllException.h"
 #include "dbconn/winsock_errors.h"
 
 namespace vantera {
@@ -49,11 +53,11 @@ bool MakeUnixAddress(const std::string& path, sockaddr_un& address) {
   return true;
 }
 
-FileDescriptor ConnectUnix(const std::string& path, int type) {
+FileDescriptor ConnectUnix(const std::string& path, int type, bool nonblocking) {
   sockaddr_un sa;
   if (!MakeUnixAddress(path, sa))
     RaiseSocketError(wsa::kHOST_NOT_FOUND);
-  FileDescriptor fd(::socket(AF_UNIX, type | SOCK_CLOEXEC, 0));
+  FileDescriptor fd(::socket(AF_UNIX, type | SOCK_CLOEXEC | (nonblocking ? SOCK_NONBLOCK : 0), 0));
   if (!fd.Valid())
     RaiseLastSocketError();
   for (;;) {
@@ -63,6 +67,23 @@ FileDescriptor ConnectUnix(const std::string& path, int type) {
       break;
   }
   RaiseLastSocketError();
+}
+
+FileDescriptor ConnectUnixBounded(const std::string& path, int type,
+                                  std::chrono::steady_clock::time_point busyUntil) {
+  constexpr auto kBusyWait = std::chrono::milliseconds(10);
+  for (;;) {
+    try {
+      return ConnectUnix(path, type, true);
+    } catch (const EnxOSError& e) {
+      if (e.OSErrorCode() != static_cast<uint32_t>(wsa::kEWOULDBLOCK))
+        throw;
+      // The listener's queue is full: it is busy, or it stopped taking connections.
+      if (std::chrono::steady_clock::now() + kBusyWait >= busyUntil || DatabaseWaitsInterrupted())
+        RaiseSocketError(wsa::kETIMEDOUT);
+      std::this_thread::sleep_for(kBusyWait);
+    }
+  }
 }
 
 bool UnixSocketAlive(const std::string& path, int type) {

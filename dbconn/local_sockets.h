@@ -7,6 +7,7 @@
 
 #include <sys/un.h>
 
+#include <chrono>
 #include <string>
 
 namespace vantera {
@@ -45,8 +46,16 @@ class FileDescriptor {
 bool MakeUnixAddress(const std::string& path, sockaddr_un& address);
 
 // Connects a new socket of `type` (SOCK_SEQPACKET, SOCK_STREAM) to `path`; raises the
-// socket error (EnxOSError) when that fails.
-FileDescriptor ConnectUnix(const std::string& path, int type);
+// socket error (EnxOSError) when that fails. A `nonblocking` socket never waits in the
+// connect: a listener whose queue is full gives the socket error 10035 (busy) at once, and
+// the socket stays non-blocking.
+FileDescriptor ConnectUnix(const std::string& path, int type, bool nonblocking = false);
+
+// ConnectUnix with a non-blocking socket, trying a busy listener again every 10 ms until
+// `busyUntil`; then (or once InterruptDatabaseWaits was called) it raises the socket error
+// for a time-out (10060).
+FileDescriptor ConnectUnixBounded(const std::string& path, int type,
+                                  std::chrono::steady_clock::time_point busyUntil);
 
 // A listening (or, for SOCK_DGRAM, bound) socket at `path`. A socket file left behind by a
 // server that is gone is replaced; one that a live server still answers on is not: then

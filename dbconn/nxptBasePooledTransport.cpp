@@ -25,6 +25,11 @@ std::array<std::shared_ptr<TnxCompressor>, 256> g_compressors;
 // How many connections one heartbeat may try before it gives up.
 constexpr int kHeartbeatTries = 8;
 
+// The deadline of a wait with its own time-out `ms` and the margin.
+WaitClock::time_point BoundAfter(uint32_t ms, uint32_t margin) {
+  return WaitClock::now() + std::chrono::milliseconds(uint64_t{ms} + margin);
+}
+
 bool LessIgnoringCase(const std::string& a, const std::string& b) {
   return Win1252Upper(a) < Win1252Upper(b);
 }
@@ -178,9 +183,9 @@ void TnxBaseTransport::RaiseCode(uint32_t code) const {
 // TnxBasePooledConnection
 
 TnxBasePooledConnection::TnxBasePooledConnection(TnxBasePooledTransport& transport)
-    : transport_(transport), generation_(transport.CurrentGeneration()) {
-  transport_.AddConnection(this);
-}
+    : transport_(transport),
+      generation_(transport.CurrentGeneration()),
+      deadline_(BoundAfter(transport.Timeout(), transport.WaitMargin())) {}
 
 TnxBasePooledConnection::~TnxBasePooledConnection() {
   Detach();
@@ -225,6 +230,10 @@ void TnxBasePooledTransport::SetCallbackThreadCount(uint8_t n) {
   callback_thread_count_ = n;
 }
 
+uint32_t TnxBasePooledTransport::SetupBound() const {
+  return static_cast<uint32_t>(std::min<uint64_t>(uint64_t{Timeout()} + wait_margin_, UINT32_MAX));
+}
+
 bool TnxBasePooledTransport::IsConnected() const {
   std::lock_guard<std::mutex> lock(list_mutex_);
   return !connections_.empty();
@@ -259,9 +268,17 @@ std::shared_ptr<TnxCompressor> TnxBasePooledTransport::Compressor(uint8_t type) 
   return type == 0 ? nullptr : g_compressors[type];
 }
 
-void TnxBasePooledTransport::AddConnection(TnxBasePooledConnection* connection) {
+bool TnxBasePooledTransport::AddConnection(TnxBasePooledConnection* connection,
+                                           uint64_t generation) {
   std::lock_guard<std::mutex> lock(list_mutex_);
+  // A stop bumps the generation before it closes the listed connections: a connection
+  // listed here before the bump is closed by it, one that comes after is refused.
+  if (!open_ || generation != CurrentGeneration())
+    return false;
+  connection->generation_ = generation;
+  connection->attached_ = true;
   connections_.push_back(connection);
+  return true;
 }
 
 void TnxBasePooledTransport::RemoveConnection(TnxBasePooledConnection* connection) {
@@ -280,8 +297,12 @@ void TnxBasePooledTransport::DoStart() {
   }
   try {
     failed_ = false;
+    broken_ = false;
     transport_id_ = 0;
-    open_ = true;
+    {
+      std::lock_guard<std::mutex> lock(pool_mutex_);
+      open_ = true;
+    }
     ResetStatistics();
     if (ServerNameRuntime().empty())
       FindServer();
@@ -312,17 +333,14 @@ void TnxBasePooledTransport::DoStop() {
 }
 
 void TnxBasePooledTransport::StopClient() {
-  open_ = false;
-  if (heartbeat_) {
-    heartbeat_->Stop();
-    heartbeat_.reset();
-  }
   // Connections still in use by a request of another thread belong to the old start: they
-  // are closed now and destroyed by their user instead of returning to the pool.
-  generation_.fetch_add(1);
+  // are closed now and destroyed by their user instead of returning to the pool. The
+  // heartbeat is stopped after the close, so that a wait of its own ends at once.
   std::vector<std::unique_ptr<TnxBasePooledConnection>> idle;
   {
     std::lock_guard<std::mutex> lock(pool_mutex_);
+    open_ = false;
+    generation_.fetch_add(1);
     idle.swap(idle_);
   }
   idle.clear();
@@ -331,40 +349,58 @@ void TnxBasePooledTransport::StopClient() {
     for (TnxBasePooledConnection* c : connections_)
       c->Close();
   }
-  transport_id_ = 0;
-  transport_key_ = 0;
+  if (heartbeat_) {
+    heartbeat_->Stop();
+    heartbeat_.reset();
+  }
+  {
+    std::lock_guard<std::mutex> lock(handshake_mutex_);
+    transport_id_ = 0;
+    transport_key_ = 0;
+  }
   failed_ = false;
+  broken_ = false;
 }
 
 // ---- connections ----
 
 std::unique_ptr<TnxBasePooledConnection> TnxBasePooledTransport::GetConnection() {
+  std::unique_ptr<TnxBasePooledConnection> stale;  // destroyed outside the lock
   {
     std::lock_guard<std::mutex> lock(pool_mutex_);
-    if (!idle_.empty()) {
+    while (!idle_.empty()) {
       std::unique_ptr<TnxBasePooledConnection> c = std::move(idle_.back());
       idle_.pop_back();
-      return c;
+      if (open_ && c->Generation() == CurrentGeneration())
+        return c;
+      stale = std::move(c);  // cannot happen while the pool is kept as above
     }
   }
+  stale.reset();
   if (failed_ || !open_)
     RaiseCode(nxcode::kLostCommunication);
 
+  const uint64_t generation = CurrentGeneration();
   std::unique_ptr<TnxBasePooledConnection> connection;
   for (int attempt = 1; !connection; ++attempt) {
     try {
       connection = CreateConnection();
     } catch (...) {
       if (attempt >= 4) {
-        failed_ = true;
+        if (generation == CurrentGeneration())
+          failed_ = true;
         RaiseCode(transport_id_ == 0 ? nxcode::kCannotConnect : nxcode::kLostCommunication);
       }
     }
   }
+  // Connected after a stop: closed again at once, it never handshakes.
+  if (!AddConnection(connection.get(), generation))
+    RaiseCode(nxcode::kLostCommunication);
   try {
     Handshake(*connection);
   } catch (...) {
-    failed_ = true;
+    if (generation == CurrentGeneration())
+      failed_ = true;  // a stop in between is no failure of the new start
     connection.reset();
     throw;
   }
@@ -372,6 +408,7 @@ std::unique_ptr<TnxBasePooledConnection> TnxBasePooledTransport::GetConnection()
 }
 
 void TnxBasePooledTransport::Handshake(TnxBasePooledConnection& connection) {
+  connection.SetDeadline(BoundAfter(Timeout(), wait_margin_));
   auto attach = [&](uint32_t id) {
     FrameHeader h;
     h.transportId = id;
@@ -403,16 +440,24 @@ void TnxBasePooledTransport::Handshake(TnxBasePooledConnection& connection) {
   connection.ReceiveInto(answer, key, sizeof key, copied);
   if (answer.kind != mkTransportAccepted || answer.errorCode != 0)
     RaiseCode(nxcode::kCannotConnect);
+  if (connection.Generation() != CurrentGeneration())
+    RaiseCode(nxcode::kLostCommunication);  // the transport stopped meanwhile
   transport_key_ = DecodeFixed32(key);
   transport_id_ = answer.transportId;
 }
 
 void TnxBasePooledTransport::ReleaseConnection(
     std::unique_ptr<TnxBasePooledConnection> connection) {
-  if (!connection || !open_ || connection->Generation() != CurrentGeneration())
-    return;  // destroyed here: the transport stopped while it was in use
-  std::lock_guard<std::mutex> lock(pool_mutex_);
-  idle_.push_back(std::move(connection));
+  if (!connection)
+    return;
+  {
+    std::lock_guard<std::mutex> lock(pool_mutex_);
+    if (open_ && connection->Generation() == CurrentGeneration()) {
+      idle_.push_back(std::move(connection));
+      return;
+    }
+  }
+  // Destroyed here, outside the lock: the transport stopped while it was in use.
 }
 
 void TnxBasePooledTransport::SendPayload(TnxBasePooledConnection& connection, FrameHeader header,
@@ -451,6 +496,7 @@ uint32_t TnxBasePooledTransport::EstablishSession(uint32_t transportId, const st
   }
   uint32_t result = 0;
   try {
+    connection->SetDeadline(BoundAfter(timeout, wait_margin_));
     Bytes block;
     {
       std::lock_guard<std::mutex> lock(login_mutex_);
@@ -474,6 +520,7 @@ uint32_t TnxBasePooledTransport::EstablishSession(uint32_t transportId, const st
         sessionId = DecodeFixed32(reply);
     }
   } catch (...) {
+    broken_ = true;
     return nxcode::kLostCommunication;  // the connection is destroyed on the way out
   }
   ReleaseConnection(std::move(connection));
@@ -481,7 +528,7 @@ uint32_t TnxBasePooledTransport::EstablishSession(uint32_t transportId, const st
 }
 
 void TnxBasePooledTransport::Request(uint32_t transportId, uint32_t sessionId, uint32_t messageId,
-                                     const char* data, uint32_t length, uint32_t /*timeout*/,
+                                     const char* data, uint32_t length, uint32_t timeout,
                                      TnxReplyCallback callback, void* cookie) {
   CheckStarted();
   if (transportId != 0) {
@@ -496,6 +543,8 @@ void TnxBasePooledTransport::Request(uint32_t transportId, uint32_t sessionId, u
   std::unique_ptr<TnxBasePooledConnection> connection;
   try {
     connection = GetConnection();
+    // The server is waited for as long as the request may take there, and the margin.
+    connection->SetDeadline(BoundAfter(timeout, wait_margin_));
     FrameHeader h;
     h.transportId = transport_id_;
     h.sessionId = sessionId;
@@ -504,9 +553,13 @@ void TnxBasePooledTransport::Request(uint32_t transportId, uint32_t sessionId, u
     SendPayload(*connection, h, data, length);
     connection->ReceiveReply(&ReplyTracker::Deliver, &tracker);
   } catch (...) {
-    connection.reset();
-    if (tracker.delivered)
+    if (tracker.delivered) {
+      connection.reset();
       throw;  // the caller's own callback failed; it must not be called again
+    }
+    if (connection)
+      broken_ = true;  // the connection broke or the server did not answer in time
+    connection.reset();
     callback(messageId, nxcode::kLostCommunication, nullptr, 0, cookie);
     return;
   }
@@ -521,6 +574,7 @@ void TnxBasePooledTransport::Post(uint32_t transportId, uint32_t sessionId, uint
   std::unique_ptr<TnxBasePooledConnection> connection;
   try {
     connection = GetConnection();
+    connection->SetDeadline(BoundAfter(Timeout(), wait_margin_));
     FrameHeader h;
     h.transportId = transport_id_;
     h.sessionId = sessionId;
@@ -528,6 +582,8 @@ void TnxBasePooledTransport::Post(uint32_t transportId, uint32_t sessionId, uint
     h.kind = mkPost;
     SendPayload(*connection, h, data, length);
   } catch (...) {
+    if (connection)
+      broken_ = true;
     return;  // dropped; the connection is destroyed
   }
   ReleaseConnection(std::move(connection));
@@ -541,6 +597,7 @@ void TnxBasePooledTransport::CloseSession(uint32_t transportId, uint32_t session
   std::unique_ptr<TnxBasePooledConnection> connection;
   try {
     connection = GetConnection();
+    connection->SetDeadline(BoundAfter(Timeout(), wait_margin_));
     FrameHeader h;
     h.transportId = transport_id_;
     h.sessionId = sessionId;
@@ -588,11 +645,13 @@ void TnxBasePooledTransport::SendHeartbeat() {
   for (int tries = 1; !failed_; ++tries) {
     std::unique_ptr<TnxBasePooledConnection> connection = GetConnection();
     try {
+      connection->SetDeadline(BoundAfter(Timeout(), wait_margin_));
       FrameHeader h;
       h.transportId = transport_id_;
       h.kind = mkHeartbeat;
       connection->SendMessage(h, nullptr, 0);
     } catch (...) {
+      broken_ = true;  // a connection that cannot carry 32 bytes is lost
       connection.reset();
       if (tries >= kHeartbeatTries)
         throw;

@@ -17,6 +17,13 @@
 //  5. Once the failed flag is set every operation fails at once (11276) without touching
 //     the network; only Stop and a new Start clear it.
 //  6. No lock is held while waiting for a reply.
+//  7. Every wait on a connection has a deadline: a request's time-out plus WaitMargin
+//     (a login the same with its time-out; connecting, handshakes, posts and heartbeats
+//     Timeout plus WaitMargin). A wait that passes it fails like a lost connection.
+//  8. A connection joins the connection list only once it is whole and only while the
+//     start that made it lasts; the idle pool, the start generation and the open flag
+//     change together under the pool lock, so no connection of an earlier start returns
+//     to the pool or leaves it.
 //
 // States of the transport and what moves them:
 //   Inactive --Open--> Stopped --DoStart: server choice, first connection, heartbeat-->
@@ -34,6 +41,7 @@
 #include <thread>
 #include <vector>
 
+#include "dbconn/bounded_wait.h"
 #include "dbconn/nxllComponent.h"
 #include "dbconn/nxllException.h"
 #include "dbconn/transport_frame.h"
@@ -124,6 +132,17 @@ class TnxBaseTransport : public TnxStateComponent {
   // Closes a session on the server; failures are dropped.
   virtual void CloseSession(uint32_t transportId, uint32_t sessionId, uint32_t timeout) = 0;
 
+  // Whether a connection to the server was lost (or timed out) since the transport
+  // started: the session above it then has to be opened again. The base never loses one.
+  virtual bool ConnectionLost() const { return false; }
+  // The transport this one carries its messages through (the encrypted transport's
+  // inner transport), or none.
+  virtual TnxBaseTransport* InnerTransport() const { return nullptr; }
+  // Gives the server up before the transport is closed: from now on every operation
+  // fails at once (11276) instead of waiting, until the transport stops. Closing a lost
+  // chain then costs no waits. The base has nothing to give up.
+  virtual void Abandon() {}
+
   // Fills `list` with the names of reachable servers within `timeout` ms. The base finds
   // none.
   virtual void GetServerNames(std::vector<std::string>& list, uint32_t timeout);
@@ -166,8 +185,13 @@ class TnxBasePooledTransport;
 // One connection of a pooled transport to its server. The constructor of a concrete
 // connection opens it (raising on failure) and the destructor closes it. Used by one
 // thread at a time; only Close may be called from another thread (the transport's stop),
-// to end a pending read. A concrete connection calls Detach() first in its destructor, so
-// that the stop never reaches a connection that is half destroyed.
+// to end a pending read. The transport puts a connection into its connection list only
+// after the constructor has returned (so a stop never reaches one that is half made); a
+// concrete connection calls Detach() first in its destructor, so that the stop never
+// reaches one that is half destroyed.
+//
+// Every wait of a connection (connecting in the constructor, sending, receiving) ends at
+// Deadline(): then it raises the socket error for a time-out (10060).
 class TnxBasePooledConnection {
  public:
   explicit TnxBasePooledConnection(TnxBasePooledTransport& transport);
@@ -199,10 +223,17 @@ class TnxBasePooledConnection {
   // The start of the transport that the connection belongs to (see ReleaseConnection).
   uint64_t Generation() const { return generation_; }
 
+  // When the exchange in progress must be done. Set by the transport before each
+  // exchange; at construction it is the transport's set-up bound from now.
+  WaitClock::time_point Deadline() const { return deadline_; }
+  void SetDeadline(WaitClock::time_point deadline) { deadline_ = deadline; }
+
  private:
+  friend class TnxBasePooledTransport;
   TnxBasePooledTransport& transport_;
-  uint64_t generation_;
-  bool attached_ = true;
+  uint64_t generation_ = 0;
+  bool attached_ = false;  // in the transport's connection list
+  WaitClock::time_point deadline_;
 };
 
 // A compressor of message payloads, registered under a compression type (1 to 255).
@@ -252,9 +283,19 @@ class TnxBasePooledTransport : public TnxBaseTransport {
   uint32_t MaxMessageLength() const { return max_message_length_; }
   void SetMaxMessageLength(uint32_t bytes) { max_message_length_ = bytes; }
 
+  // Added to every wait's own time-out to bound it (2000 ms by default).
+  uint32_t WaitMargin() const { return wait_margin_; }
+  void SetWaitMargin(uint32_t ms) { wait_margin_ = ms; }
+  // The bound of waits without a time-out of their own: Timeout() + WaitMargin() ms.
+  uint32_t SetupBound() const;
+
   // Client state, readable from any thread.
   uint32_t TransportId() const { return transport_id_.load(); }
   bool Failed() const { return failed_.load(); }
+  // Failed, or a connection broke or timed out during an exchange since the start.
+  bool ConnectionLost() const override { return failed_.load() || broken_.load(); }
+  // Sets the failed flag (see TnxBaseTransport::Abandon).
+  void Abandon() override { failed_ = true; }
   bool IsConnected() const;
   size_t ConnectionCount() const;
   size_t IdleConnectionCount() const;
@@ -305,7 +346,9 @@ class TnxBasePooledTransport : public TnxBaseTransport {
   friend class TnxBasePooledConnection;
   friend class TnxHeartbeatThread;
 
-  void AddConnection(TnxBasePooledConnection* connection);
+  // Puts a new, whole connection into the connection list when the start `generation`
+  // still lasts; false (and nothing changed) after a stop.
+  bool AddConnection(TnxBasePooledConnection* connection, uint64_t generation);
   void RemoveConnection(TnxBasePooledConnection* connection);
   uint64_t CurrentGeneration() const { return generation_.load(); }
   void Handshake(TnxBasePooledConnection& connection);
@@ -325,10 +368,13 @@ class TnxBasePooledTransport : public TnxBaseTransport {
   TnxThreadPriority server_priority_ = TnxThreadPriority::Normal;
   uint32_t concurrent_iocp_threads_ = 0;
   uint32_t max_message_length_ = 64u << 20;
+  uint32_t wait_margin_ = 2000;
 
   std::atomic<uint32_t> transport_id_{0};
   std::atomic<uint32_t> transport_key_{0};  // stored before transport_id_
   std::atomic<bool> failed_{false};
+  std::atomic<bool> broken_{false};  // a connection broke during an exchange
+  // The start generation and the open flag change only under pool_mutex_.
   std::atomic<uint64_t> generation_{1};
 
   std::atomic<bool> open_{false};  // between the start and the stop of the client

@@ -30,6 +30,14 @@ const uint32_t kConnectionProxyMark = RandomMark() ^ 0x5A5A5A5Au;
 
 std::atomic<uint32_t> g_next_callback{1};
 
+// Added to a call's own time-out (or to the transport's Timeout for calls without one) to
+// bound the wait for its answer.
+constexpr uint32_t kCallMargin = 2000;
+
+WaitClock::time_point CallDeadline(uint32_t ms) {
+  return WaitClock::now() + std::chrono::milliseconds(uint64_t{ms} + kCallMargin);
+}
+
 // Every (file name, server name) of the registry entries in `folder`.
 std::vector<std::pair<std::string, std::string>> RegistryEntries(const std::string& folder) {
   std::vector<std::pair<std::string, std::string>> entries;
@@ -54,20 +62,21 @@ std::vector<std::pair<std::string, std::string>> RegistryEntries(const std::stri
 // One attachment to a server.
 class TnxRegisteredCOMTransport::TransportProxy {
  public:
-  TransportProxy(std::string path, uint32_t maxLength)
+  TransportProxy(std::string path, uint32_t maxLength, uint32_t setupMs)
       : mark(kTransportProxyMark),
         callback(g_next_callback.fetch_add(1)),
         path_(std::move(path)),
-        max_length_(maxLength) {}
+        max_length_(maxLength),
+        setup_ms_(setupMs) {}
 
   ~TransportProxy() {
     mark = 0;
-    if (attach_.Valid() && server.id != 0) {
+    if (attach_.Valid() && server.id != 0 && !abandoned_) {
       RegistryCall call;
       call.method = RegistryMethod::TerminateTransport;
       call.transport = server;
       try {
-        CallOn(attach_.Get(), call);
+        CallOn(attach_.Get(), call, CallDeadline(setup_ms_));
       } catch (const std::exception&) {
         // The server is gone already: nothing to terminate.
       }
@@ -78,19 +87,27 @@ class TnxRegisteredCOMTransport::TransportProxy {
 
   // Connects and attaches; the connection that attached holds the attachment.
   void Attach() {
+    const WaitClock::time_point deadline = CallDeadline(setup_ms_);
     try {
-      attach_ = ConnectUnix(path_, SOCK_STREAM);
+      attach_ = ConnectUnixBounded(path_, SOCK_STREAM, deadline);
     } catch (const EnxOSError& e) {
       throw ERegistryCallError(kCallServerGone, e.what());
     }
     RegistryCall call;
     call.method = RegistryMethod::AttachTransport;
     call.callback = callback;
-    server = CallOn(attach_.Get(), call).transport;
+    server = CallOn(attach_.Get(), call, deadline).transport;
   }
 
+  // Calls made after this fail at once, without touching the server.
+  void Abandon() { abandoned_ = true; }
+
   // One call on an idle connection (or a new one); the connection goes back afterwards.
-  RegistryReply Call(const RegistryCall& call) {
+  // The answer is awaited until `deadline`. A connection on which the call failed is
+  // dropped: an answer that comes late must not be taken for the next call's.
+  RegistryReply Call(const RegistryCall& call, WaitClock::time_point deadline) {
+    if (abandoned_)
+      throw ERegistryCallError(kCallServerGone, "The server was given up.");
     FileDescriptor channel;
     {
       std::lock_guard<std::mutex> lock(idle_mutex_);
@@ -101,27 +118,29 @@ class TnxRegisteredCOMTransport::TransportProxy {
     }
     if (!channel.Valid()) {
       try {
-        channel = ConnectUnix(path_, SOCK_STREAM);
+        channel = ConnectUnixBounded(path_, SOCK_STREAM, deadline);
       } catch (const EnxOSError& e) {
         throw ERegistryCallError(kCallServerGone, e.what());
       }
     }
-    RegistryReply reply = CallOn(channel.Get(), call);
+    RegistryReply reply = CallOn(channel.Get(), call, deadline);
     std::lock_guard<std::mutex> lock(idle_mutex_);
     idle_.push_back(std::move(channel));
     return reply;
   }
+
+  uint32_t SetupMs() const { return setup_ms_; }
 
   uint32_t mark;
   const uint32_t callback;  // the client's own callback object
   RegistryTransportRef server;
 
  private:
-  RegistryReply CallOn(int fd, const RegistryCall& call) const {
+  RegistryReply CallOn(int fd, const RegistryCall& call, WaitClock::time_point deadline) const {
     RegistryReply reply;
     try {
-      WriteRegistryMessage(fd, EncodeRegistryCall(call));
-      reply = DecodeRegistryReply(call.method, ReadRegistryMessage(fd, max_length_));
+      WriteRegistryMessage(fd, EncodeRegistryCall(call), deadline);
+      reply = DecodeRegistryReply(call.method, ReadRegistryMessage(fd, max_length_, deadline));
     } catch (const EnxOSError& e) {
       throw ERegistryCallError(kCallServerGone, e.what());
     }
@@ -141,6 +160,8 @@ class TnxRegisteredCOMTransport::TransportProxy {
 
   const std::string path_;
   const uint32_t max_length_;
+  const uint32_t setup_ms_;  // the own time-out of calls that have none
+  std::atomic<bool> abandoned_{false};
   FileDescriptor attach_;
   std::mutex idle_mutex_;
   std::vector<FileDescriptor> idle_;
@@ -164,7 +185,7 @@ class TnxRegisteredCOMTransport::ConnectionProxy {
     call.transport = owner_->server;
     call.connection = server;
     try {
-      owner_->Call(call);
+      owner_->Call(call, CallDeadline(owner_->SetupMs()));
     } catch (const std::exception&) {
       // The server or its transport is gone: the connection is gone with it.
     }
@@ -238,13 +259,14 @@ void TnxRegisteredCOMTransport::DoStart() {
   if (Mode() == TnxTransportMode::Listening)
     RaiseCode(nxcode::kNotSupported);  // the server role belongs to the server program
   try {
+    lost_ = false;
     ResetStatistics();
     if (ServerNameRuntime().empty())
       FindServer();
     const std::string path = FindServerEntry(ServerNameRuntime());
     if (path.empty())
       RaiseCode(nxcode::kCannotConnect);
-    auto proxy = std::make_shared<TransportProxy>(path, max_message_length_);
+    auto proxy = std::make_shared<TransportProxy>(path, max_message_length_, Timeout());
     {
       std::unique_lock<std::shared_mutex> lock(transports_mutex_);
       transports_.push_back(proxy);
@@ -268,6 +290,24 @@ void TnxRegisteredCOMTransport::DoStart() {
 
 void TnxRegisteredCOMTransport::DoStop() {
   FreeAllProxies();
+  lost_ = false;
+}
+
+void TnxRegisteredCOMTransport::Abandon() {
+  lost_ = true;
+  std::shared_lock<std::shared_mutex> lock(transports_mutex_);
+  for (const std::shared_ptr<TransportProxy>& proxy : transports_)
+    proxy->Abandon();
+}
+
+void TnxRegisteredCOMTransport::NoteFailure(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const ERegistryCallError& e) {
+    if (e.Status() == kCallServerGone)
+      lost_ = true;  // the server went away or stopped answering
+  } catch (...) {
+  }
 }
 
 void TnxRegisteredCOMTransport::FreeAllProxies() {
@@ -339,7 +379,7 @@ uint32_t TnxRegisteredCOMTransport::EstablishSession(uint32_t transportId,
     call.timeout = static_cast<int32_t>(timeout);
     call.callback = proxy->callback;
     call.clientVersion = kClientVersion;
-    RegistryReply reply = owner->Call(call);
+    RegistryReply reply = owner->Call(call, CallDeadline(timeout));
     if (reply.error != 0) {
       proxy->server = reply.connection;  // terminated when the proxy is freed below
       std::unique_lock<std::shared_mutex> lock(connections_mutex_);
@@ -350,6 +390,7 @@ uint32_t TnxRegisteredCOMTransport::EstablishSession(uint32_t transportId,
     sessionId = handle;
     return 0;
   } catch (...) {
+    NoteFailure(std::current_exception());
     std::unique_lock<std::shared_mutex> lock(connections_mutex_);
     connections_.erase(handle);
     return nxcode::kLostCommunication;
@@ -377,7 +418,7 @@ void TnxRegisteredCOMTransport::Request(uint32_t transportId, uint32_t sessionId
       call.timeout = static_cast<int32_t>(timeout);
       if (length > 0)
         call.data = Bytes(data, length);
-      RegistryReply reply = proxy->Owner().Call(call);
+      RegistryReply reply = proxy->Owner().Call(call, CallDeadline(timeout));
       replyId = static_cast<uint32_t>(reply.messageId);
       out = std::move(reply.data);
       result = static_cast<uint32_t>(reply.error);
@@ -386,6 +427,7 @@ void TnxRegisteredCOMTransport::Request(uint32_t transportId, uint32_t sessionId
         CountReceived(out ? out->size() : 0, out ? out->size() : 0);
     }
   } catch (...) {
+    NoteFailure(std::current_exception());
     result = nxConvertException(std::current_exception(), this);
   }
   const bool none = !out || out->empty();
@@ -408,11 +450,12 @@ void TnxRegisteredCOMTransport::Post(uint32_t transportId, uint32_t sessionId, u
       call.timeout = static_cast<int32_t>(timeout);
       if (length > 0)
         call.data = Bytes(data, length);
-      proxy->Owner().Call(call);
+      proxy->Owner().Call(call, CallDeadline(timeout));
       CountSent(length, length);
     }
   } catch (const std::exception&) {
     // A post has no result: its failure is dropped.
+    NoteFailure(std::current_exception());
   }
 }
 

@@ -19,6 +19,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <map>
 #include <memory>
 #include <shared_mutex>
@@ -60,6 +61,11 @@ class TnxRegisteredCOMTransport : public TnxBaseTransport {
   // left. The time-out is not used.
   void GetServerNames(std::vector<std::string>& list, uint32_t timeout) override;
 
+  // A call found the server gone or not answering in time since the start.
+  bool ConnectionLost() const override { return lost_.load(); }
+  // Every later call fails at once (11276; posts and closes send nothing) until the stop.
+  void Abandon() override;
+
   size_t TransportProxyCount() const;
   size_t ConnectionProxyCount() const;
 
@@ -76,6 +82,8 @@ class TnxRegisteredCOMTransport : public TnxBaseTransport {
   std::string FindServerEntry(const std::string& name) const;
   std::shared_ptr<ConnectionProxy> FindConnection(uint32_t sessionId) const;
   void FreeAllProxies();
+  // Notes a call that found the server gone (see ConnectionLost).
+  void NoteFailure(const std::exception_ptr& failure);
 
   std::string runtime_folder_;
   uint32_t max_message_length_ = 64u << 20;
@@ -85,6 +93,7 @@ class TnxRegisteredCOMTransport : public TnxBaseTransport {
   mutable std::shared_mutex connections_mutex_;
   std::map<uint32_t, std::shared_ptr<ConnectionProxy>> connections_;
   std::atomic<uint32_t> next_handle_{1};
+  std::atomic<bool> lost_{false};
 };
 
 }  // namespace vantera

@@ -22,9 +22,9 @@ namespace {
 
 std::atomic<uint32_t> g_next_transport_number{1};
 
-// How often a pipe whose listener is busy is tried again, and how long between tries.
-constexpr int kBusyRetries = 20;
-constexpr auto kBusyWait = std::chrono::milliseconds(10);
+// A pipe whose listener is busy (its queue of connections full) is tried again for at
+// most kBusyTimeout, the pipe's default time-out; then opening fails.
+constexpr auto kBusyTimeout = std::chrono::milliseconds(500);
 
 // Removes the reply mailslot's socket file when discovery ends.
 class UnlinkOnExit {
@@ -151,18 +151,12 @@ TnxNamedPipeClientConnection::TnxNamedPipeClientConnection(TnxNamedPipeTransport
     RaiseSocketError(wsa::kHOST_NOT_FOUND);
   const std::string path =
       PipeSocketPath(transport.EffectiveRuntimeFolder(), transport.Port(), name.server);
-  FileDescriptor fd;
-  for (int attempt = 0;; ++attempt) {
-    try {
-      fd = ConnectUnix(path, SOCK_SEQPACKET);
-      break;
-    } catch (const EnxOSError& e) {
-      // A listener whose queue is full is busy: wait for it, as for a busy pipe.
-      if (e.OSErrorCode() != static_cast<uint32_t>(wsa::kEWOULDBLOCK) || attempt >= kBusyRetries)
-        throw;
-      std::this_thread::sleep_for(kBusyWait);
-    }
-  }
+  // Non-blocking, so that a busy listener is seen instead of waited for in the connect;
+  // every later wait on the socket is a poll with the connection's deadline.
+  // A listener whose queue is full is busy: it is waited for, as for a busy pipe, but not
+  // past the pipe's default time-out (nor past the connection's deadline or a shut-down).
+  FileDescriptor fd = ConnectUnixBounded(path, SOCK_SEQPACKET,
+                                         std::min(Deadline(), WaitClock::now() + kBusyTimeout));
   buffer_.resize(kBufferSize);
   fd_ = fd.Release();
 }
@@ -183,13 +177,13 @@ void TnxNamedPipeClientConnection::Close() {
 void TnxNamedPipeClientConnection::SendMessage(FrameHeader header, const char* data,
                                                size_t length) {
   header.compressType = header.uncompressedLength ? pipe_.CompressType() : 0;
-  WritePipeFrame(fd_, header, data, length, closing_);
+  WritePipeFrame(fd_, header, data, length, closing_, Deadline());
   pipe_.CountMessageSent(FrameHeader::kSize + length,
                          header.uncompressedLength ? header.uncompressedLength : length);
 }
 
 FrameHeader TnxNamedPipeClientConnection::ReadFrame() {
-  return ReadPipeFrame(fd_, buffer_, pipe_.MaxMessageLength(), closing_);
+  return ReadPipeFrame(fd_, buffer_, pipe_.MaxMessageLength(), closing_, Deadline());
 }
 
 void TnxNamedPipeClientConnection::ShrinkBuffer() {

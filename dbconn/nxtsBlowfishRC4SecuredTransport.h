@@ -125,6 +125,9 @@ class TnxBaseSecuredTransport : public TnxBaseTransport {
   // The transport the tunnel runs through (not owned); needs an inactive transport.
   TnxBaseTransport* Transport() const { return transport_; }
   void SetTransport(TnxBaseTransport* transport);
+  TnxBaseTransport* InnerTransport() const override { return transport_; }
+  // The tunnel is lost when its inner transport lost its connection.
+  bool ConnectionLost() const override { return transport_ && transport_->ConnectionLost(); }
   // The encryption password (bytes, empty allowed); needs an inactive transport.
   const std::string& Key() const { return key_; }
   void SetKey(const std::string& key);

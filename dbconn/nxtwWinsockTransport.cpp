@@ -1,6 +1,7 @@
 #include "dbconn/nxtwWinsockTransport.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "dbconn/bounded_wait.h"
 #include "dbconn/discovery_datagrams.h"
 #include "dbconn/gather_write.h"
 #include "dbconn/winsock_errors.h"
@@ -194,7 +196,8 @@ std::vector<std::string> TnxWinsockTransport::DiscoverFrom(const std::string& ow
 
 TnxWinsockClientConnection::TnxWinsockClientConnection(TnxWinsockTransport& transport)
     : TnxBasePooledConnection(transport), winsock_(transport) {
-  SocketGuard fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+  // The socket stays non-blocking: every wait on it is a poll with the deadline.
+  SocketGuard fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP));
   if (fd.get() < 0)
     RaiseLastSocketError();
 
@@ -223,6 +226,16 @@ TnxWinsockClientConnection::TnxWinsockClientConnection(TnxWinsockTransport& tran
     int err = errno;
     if (err == EISCONN)
       break;
+    if (err == EINPROGRESS) {
+      // A server that does not answer the connect is given up at the deadline.
+      if (!WaitForSocket(fd.get(), POLLOUT, Deadline()))
+        RaiseSocketError(wsa::kETIMEDOUT);
+      socklen_t length = sizeof err;
+      if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &err, &length) != 0)
+        RaiseLastSocketError();
+      if (err == 0)
+        break;
+    }
     if ((err == EALREADY || err == EINTR) && retries < 4) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
       continue;
@@ -269,10 +282,15 @@ void TnxWinsockClientConnection::SendMessage(FrameHeader header, const char* dat
   msg.msg_iovlen = length ? 2 : 1;
   size_t left = sizeof head + length;
   while (left > 0) {
-    ssize_t sent = ::sendmsg(fd_, &msg, MSG_NOSIGNAL);
+    ssize_t sent = ::sendmsg(fd_, &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent < 0) {
       if (errno == EINTR)
         continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        if (!WaitForSocket(fd_, POLLOUT, Deadline()))
+          RaiseSocketError(wsa::kETIMEDOUT, closing_);  // the server takes nothing more
+        continue;
+      }
       RaiseLastSocketError(closing_);
     }
     left -= static_cast<size_t>(sent);
@@ -284,7 +302,7 @@ void TnxWinsockClientConnection::SendMessage(FrameHeader header, const char* dat
 
 void TnxWinsockClientConnection::ReadExact(char* dst, size_t n, bool retryNoBuffers) {
   while (n > 0) {
-    ssize_t got = ::recv(fd_, dst, n, 0);
+    ssize_t got = ::recv(fd_, dst, n, MSG_DONTWAIT);
     if (got > 0) {
       dst += got;
       n -= static_cast<size_t>(got);
@@ -295,6 +313,11 @@ void TnxWinsockClientConnection::ReadExact(char* dst, size_t n, bool retryNoBuff
     int err = errno;
     if (err == EINTR)
       continue;
+    if (err == EAGAIN || err == EWOULDBLOCK) {
+      if (!WaitForSocket(fd_, POLLIN, Deadline()))
+        RaiseSocketError(wsa::kETIMEDOUT, closing_);  // the server did not answer in time
+      continue;
+    }
     if (retryNoBuffers && (err == ENOBUFS || err == ENOMEM)) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
       continue;

@@ -1,9 +1,11 @@
 // The pooled transport over TCP/IPv4, with server discovery by UDP broadcast.
 //
 // A server name has the form label "@" address; only the part after the first "@" is
-// used to connect (a name without "@" is the address). Each connection is a blocking
-// socket with Nagle's algorithm left on: every frame goes out in one gather write, so
-// header and payload never wait for each other's acknowledgement.
+// used to connect (a name without "@" is the address). Each connection is a socket with
+// Nagle's algorithm left on: every frame goes out in one gather write, so header and
+// payload never wait for each other's acknowledgement. The socket is non-blocking and
+// every wait on it (connect, send, receive) polls until the connection's deadline, so a
+// server that stops answering costs at most that bound.
 #pragma once
 
 #include <atomic>

@@ -1,5 +1,6 @@
 #include "dbconn/pipe_messages.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 
@@ -15,7 +16,8 @@ namespace {
 constexpr size_t kBufferSpare = 64 * 1024;
 
 void SendPiece(int fd, const char* head, size_t headLength, const char* data, size_t length,
-               bool closing) {
+               bool closing, WaitClock::time_point deadline) {
+  const int flags = MSG_NOSIGNAL | (deadline == kNoDeadline ? 0 : MSG_DONTWAIT);
   iovec parts[2];
   parts[0].iov_base = const_cast<char*>(head);
   parts[0].iov_len = headLength;
@@ -25,22 +27,29 @@ void SendPiece(int fd, const char* head, size_t headLength, const char* data, si
   msg.msg_iov = headLength ? parts : parts + 1;
   msg.msg_iovlen = (headLength ? 1 : 0) + (length ? 1 : 0);
   for (;;) {
-    ssize_t sent = ::sendmsg(fd, &msg, MSG_NOSIGNAL);
+    ssize_t sent = ::sendmsg(fd, &msg, flags);
     if (sent >= 0)
       return;  // a message socket sends a message whole or not at all
+    if ((errno == EAGAIN || errno == EWOULDBLOCK) && deadline != kNoDeadline) {
+      if (!WaitForSocket(fd, POLLOUT, deadline))
+        RaiseSocketError(wsa::kETIMEDOUT, closing);
+      continue;
+    }
     if (errno != EINTR)
       RaiseLastSocketError(closing);
   }
 }
 
 // One pipe message into `dst` (room for `capacity` bytes); its length.
-size_t ReceiveMessage(int fd, char* dst, size_t capacity, bool closing) {
+size_t ReceiveMessage(int fd, char* dst, size_t capacity, bool closing,
+                      WaitClock::time_point deadline) {
+  const int flags = deadline == kNoDeadline ? 0 : MSG_DONTWAIT;
   for (;;) {
     iovec part{dst, capacity};
     msghdr msg{};
     msg.msg_iov = &part;
     msg.msg_iovlen = 1;
-    ssize_t got = ::recvmsg(fd, &msg, 0);
+    ssize_t got = ::recvmsg(fd, &msg, flags);
     if (got > 0) {
       if (msg.msg_flags & MSG_TRUNC)
         RaiseSocketError(wsa::kEMSGSIZE, closing);
@@ -48,6 +57,11 @@ size_t ReceiveMessage(int fd, char* dst, size_t capacity, bool closing) {
     }
     if (got == 0)
       RaiseSocketError(wsa::kEDISCON, closing);  // the other side closed the pipe
+    if ((errno == EAGAIN || errno == EWOULDBLOCK) && deadline != kNoDeadline) {
+      if (!WaitForSocket(fd, POLLIN, deadline))
+        RaiseSocketError(wsa::kETIMEDOUT, closing);  // the server did not answer in time
+      continue;
+    }
     if (errno != EINTR)
       RaiseLastSocketError(closing);
   }
@@ -61,25 +75,27 @@ uint32_t PipeMessageCount(uint64_t totalLength) {
   return static_cast<uint32_t>((totalLength + kPipeMessageMax - 1) / kPipeMessageMax);
 }
 
-void WritePipeFrame(int fd, FrameHeader header, const char* payload, size_t length, bool closing) {
+void WritePipeFrame(int fd, FrameHeader header, const char* payload, size_t length, bool closing,
+                    WaitClock::time_point deadline) {
   header.SetPayloadLength(length);
   header.pipeMessageCount = PipeMessageCount(header.totalLength);
   char head[FrameHeader::kSize];
   header.EncodeTo(head);
   size_t first = std::min(length, kPipeMessageMax - FrameHeader::kSize);
-  SendPiece(fd, head, sizeof head, payload, first, closing);
+  SendPiece(fd, head, sizeof head, payload, first, closing, deadline);
   for (size_t done = first; done < length;) {
     size_t piece = std::min(length - done, kPipeMessageMax);
-    SendPiece(fd, nullptr, 0, payload + done, piece, closing);
+    SendPiece(fd, nullptr, 0, payload + done, piece, closing, deadline);
     done += piece;
   }
 }
 
-FrameHeader ReadPipeFrame(int fd, std::vector<char>& buffer, uint32_t maxLength, bool closing) {
+FrameHeader ReadPipeFrame(int fd, std::vector<char>& buffer, uint32_t maxLength, bool closing,
+                          WaitClock::time_point deadline) {
   if (buffer.size() < kPipeMessageMax + 1)
     buffer.resize(kBufferSpare);
   // One byte of room beyond the largest message shows an oversized one as truncated.
-  size_t got = ReceiveMessage(fd, buffer.data(), kPipeMessageMax + 1, closing);
+  size_t got = ReceiveMessage(fd, buffer.data(), kPipeMessageMax + 1, closing, deadline);
   if (got < FrameHeader::kSize)
     RaiseSocketError(wsa::kEMSGSIZE, closing);
   FrameHeader header = FrameHeader::DecodeFrom(buffer.data());
@@ -92,7 +108,7 @@ FrameHeader ReadPipeFrame(int fd, std::vector<char>& buffer, uint32_t maxLength,
   size_t have = got;
   while (have < total) {
     const size_t expected = std::min<uint64_t>(total - have, kPipeMessageMax);
-    got = ReceiveMessage(fd, buffer.data() + have, expected + 1, closing);
+    got = ReceiveMessage(fd, buffer.data() + have, expected + 1, closing, deadline);
     if (got != expected)
       RaiseSocketError(wsa::kEMSGSIZE, closing);
     have += got;

@@ -10,26 +10,32 @@
 #include <cstdint>
 #include <vector>
 
+#include "dbconn/bounded_wait.h"
 #include "dbconn/transport_frame.h"
 
 namespace vantera {
 
 inline constexpr size_t kPipeMessageMax = 65504;
 
+// No deadline: the reads and writes block as the socket does (the server's use).
+inline constexpr WaitClock::time_point kNoDeadline = WaitClock::time_point::max();
+
 // Number of pipe messages of a frame of total length `totalLength` (at least 1).
 uint32_t PipeMessageCount(uint64_t totalLength);
 
 // Writes one frame: sets the total length and the pipe message count of `header` and
 // sends the pieces in order, header and first payload bytes in one gather write. Raises
-// the socket error (an abort when `closing`) when a write fails.
+// the socket error (an abort when `closing`) when a write fails, and the time-out (10060)
+// when the peer takes no message before `deadline`.
 void WritePipeFrame(int fd, FrameHeader header, const char* payload, size_t length,
-                    bool closing = false);
+                    bool closing = false, WaitClock::time_point deadline = kNoDeadline);
 
 // Reads one whole frame into `buffer` (header first), growing it to the total length plus
 // 64 KiB when the frame is larger than the buffer. Raises the socket error when the peer
 // closed, a read fails, or the messages do not form a frame of at most `maxLength` bytes
-// (a wrong message count or size, a message longer than 65504 bytes).
+// (a wrong message count or size, a message longer than 65504 bytes), and the time-out
+// (10060) when the frame is not whole by `deadline`.
 FrameHeader ReadPipeFrame(int fd, std::vector<char>& buffer, uint32_t maxLength,
-                          bool closing = false);
+                          bool closing = false, WaitClock::time_point deadline = kNoDeadline);
 
 }  // namespace vantera

@@ -1,5 +1,6 @@
 #include "dbconn/registry_calls.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 
@@ -290,7 +291,8 @@ std::string Win1252FromWide(std::u16string_view text) {
   return Utf8ToWin1252(Utf8FromUtf16(text));
 }
 
-void WriteRegistryMessage(int fd, std::string_view body) {
+void WriteRegistryMessage(int fd, std::string_view body, WaitClock::time_point deadline) {
+  const bool bounded = deadline != kNoRegistryDeadline;
   char head[4];
   EncodeFixed32(head, static_cast<uint32_t>(body.size()));
   iovec parts[2];
@@ -303,10 +305,15 @@ void WriteRegistryMessage(int fd, std::string_view body) {
   msg.msg_iovlen = body.empty() ? 1 : 2;
   size_t left = sizeof head + body.size();
   while (left > 0) {
-    ssize_t sent = ::sendmsg(fd, &msg, MSG_NOSIGNAL);
+    ssize_t sent = ::sendmsg(fd, &msg, MSG_NOSIGNAL | (bounded ? MSG_DONTWAIT : 0));
     if (sent < 0) {
       if (errno == EINTR)
         continue;
+      if (bounded && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        if (!WaitForSocket(fd, POLLOUT, deadline))
+          RaiseSocketError(wsa::kETIMEDOUT);
+        continue;
+      }
       RaiseLastSocketError();
     }
     left -= static_cast<size_t>(sent);
@@ -316,9 +323,10 @@ void WriteRegistryMessage(int fd, std::string_view body) {
 
 namespace {
 
-void ReadExact(int fd, char* dst, size_t n) {
+void ReadExact(int fd, char* dst, size_t n, WaitClock::time_point deadline) {
+  const bool bounded = deadline != kNoRegistryDeadline;
   while (n > 0) {
-    ssize_t got = ::recv(fd, dst, n, 0);
+    ssize_t got = ::recv(fd, dst, n, bounded ? MSG_DONTWAIT : 0);
     if (got > 0) {
       dst += got;
       n -= static_cast<size_t>(got);
@@ -326,6 +334,11 @@ void ReadExact(int fd, char* dst, size_t n) {
     }
     if (got == 0)
       RaiseSocketError(wsa::kEDISCON);
+    if (bounded && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (!WaitForSocket(fd, POLLIN, deadline))
+        RaiseSocketError(wsa::kETIMEDOUT);  // the server did not answer in time
+      continue;
+    }
     if (errno != EINTR)
       RaiseLastSocketError();
   }
@@ -333,9 +346,9 @@ void ReadExact(int fd, char* dst, size_t n) {
 
 }  // namespace
 
-Bytes ReadRegistryMessage(int fd, uint32_t maxLength) {
+Bytes ReadRegistryMessage(int fd, uint32_t maxLength, WaitClock::time_point deadline) {
   char head[4];
-  ReadExact(fd, head, sizeof head);
+  ReadExact(fd, head, sizeof head, deadline);
   const uint32_t length = DecodeFixed32(head);
   if (length > maxLength)
     RaiseSocketError(wsa::kEMSGSIZE);
@@ -345,7 +358,7 @@ Bytes ReadRegistryMessage(int fd, uint32_t maxLength) {
     const size_t have = body.size();
     const size_t piece = std::min<size_t>(length - have, 64 * 1024);
     body.resize(have + piece);
-    ReadExact(fd, body.data() + have, piece);
+    ReadExact(fd, body.data() + have, piece, deadline);
   }
   return body;
 }

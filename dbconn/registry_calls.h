@@ -38,6 +38,7 @@
 #include <string_view>
 
 #include "core/coding.h"
+#include "dbconn/bounded_wait.h"
 
 namespace vantera {
 
@@ -124,10 +125,17 @@ std::optional<std::string> DisplayNameOfEntry(const std::string& fileName);
 std::u16string WideFromWin1252(std::string_view text);
 std::string Win1252FromWide(std::u16string_view text);
 
-// Sends one message (length and body); raises the socket error when writing fails.
-void WriteRegistryMessage(int fd, std::string_view body);
+// Without a deadline the reads and writes block as the socket does (the server's use).
+inline constexpr WaitClock::time_point kNoRegistryDeadline = WaitClock::time_point::max();
+
+// Sends one message (length and body); raises the socket error when writing fails, and the
+// time-out (10060) when the peer takes it not all by `deadline`.
+void WriteRegistryMessage(int fd, std::string_view body,
+                          WaitClock::time_point deadline = kNoRegistryDeadline);
 // Reads one message body of at most `maxLength` bytes; raises the socket error when the
-// peer closed, reading fails, or the announced length is too large.
-Bytes ReadRegistryMessage(int fd, uint32_t maxLength);
+// peer closed, reading fails, or the announced length is too large, and the time-out
+// (10060) when the message is not whole by `deadline`.
+Bytes ReadRegistryMessage(int fd, uint32_t maxLength,
+                          WaitClock::time_point deadline = kNoRegistryDeadline);
 
 }  // namespace vantera

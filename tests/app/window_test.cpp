@@ -20,6 +20,7 @@
 #include "app/modal_close.h"
 #include "app/status_hints.h"
 #include "app/termination_signal.h"
+#include "dbconn/bounded_wait.h"
 #include "tests/app/window_fixture.h"
 
 namespace vantera {
@@ -238,6 +239,8 @@ TEST(WindowTest, TerminationSignalClosesTheWindowOnTheGuiThread) {
   struct sigaction now {};
   ::sigaction(SIGTERM, nullptr, &now);
   EXPECT_EQ(now.sa_handler, SIG_DFL);
+  EXPECT_TRUE(DatabaseWaitsInterrupted());  // a blocked database call would have ended
+  ResetDatabaseWaitInterrupt();             // the later tests of this process wait as usual
 }
 
 // A termination signal while a modal dialog runs (the card search, an error box): the dialog
@@ -275,6 +278,7 @@ TEST(WindowTest, SystemCloseDuringAModalDialogWaitsForItsHandler) {
   });
   QTimer::singleShot(10000, &main_loop, &QEventLoop::quit);
   main_loop.exec();
+  ResetDatabaseWaitInterrupt();
   EXPECT_EQ(order, (std::vector<std::string>{"box returned", "dialog returned, running", "close"}));
   EXPECT_FALSE(f.window().isVisible());
   EXPECT_FALSE(f.window().TimerGetTimeOut().Enabled());
