@@ -4,6 +4,10 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 namespace vantera {
 
 namespace {
@@ -32,8 +36,11 @@ void ServedConnection::CloseSocket() {
 }
 
 ConnectionThreads::ConnectionThreads(ServerLog& log, size_t maxConnections,
-                                     std::chrono::milliseconds receiveTimeout)
-    : log_(log), max_connections_(maxConnections), receive_timeout_(receiveTimeout) {}
+                                     std::chrono::milliseconds receiveTimeout, size_t maxPerSource)
+    : log_(log),
+      max_connections_(maxConnections),
+      max_per_source_(maxPerSource),
+      receive_timeout_(receiveTimeout) {}
 
 ConnectionThreads::~ConnectionThreads() {
   StopAll();
@@ -43,14 +50,37 @@ void ConnectionThreads::Admit(std::shared_ptr<ServedConnection> c, int fd,
                               const std::function<std::string()>& label, bool logOpening,
                               std::function<void()> serve) {
   c->fd = fd;
-  size_t count;
+  std::string refusal;  // what follows "<label> refused: " when refused
+  bool write = false;
+  std::string held;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     c->number = next_number_++;
-    count = connections_.size();
+    const size_t count = connections_.size();
+    const auto source = c->source.empty() ? per_source_.end() : per_source_.find(c->source);
+    const size_t fromSource = source == per_source_.end() ? 0 : source->second;
+    const auto now = LogThrottle::Clock::now();
+    if (count >= max_connections_) {
+      refusal = std::to_string(count) + " connections open";
+      const bool episodeBegins = !full_;
+      full_ = true;
+      if (episodeBegins && !per_source_.empty() && breakdowns_.Allow(now, held)) {
+        refusal += ", the server is full; by address: " + SourceBreakdown();
+        held.clear();
+        write = true;
+      } else {
+        write = refusals_.Allow(now, held);
+      }
+    } else if (max_per_source_ != 0 && fromSource >= max_per_source_) {
+      refusal = std::to_string(fromSource) + " connections open from " + c->source;
+      write = refusals_.Allow(now, held);
+    } else {
+      full_ = false;
+    }
   }
-  if (count >= max_connections_) {
-    log_.Line(label() + " refused: " + std::to_string(count) + " connections open");
+  if (!refusal.empty()) {
+    if (write)
+      log_.Line(label() + " refused: " + refusal + held);
     c->CloseSocket();
     return;
   }
@@ -62,6 +92,8 @@ void ConnectionThreads::Admit(std::shared_ptr<ServedConnection> c, int fd,
     log_.Line(label());
   std::lock_guard<std::mutex> lock(mutex_);
   connections_.push_back(c);
+  if (!c->source.empty())
+    ++per_source_[c->source];
   c->thread_ = std::thread([c, serve = std::move(serve)] {
     serve();
     c->CloseSocket();
@@ -94,6 +126,9 @@ void ConnectionThreads::Reap(bool all) {
     std::lock_guard<std::mutex> lock(mutex_);
     for (auto it = connections_.begin(); it != connections_.end();) {
       if (all || (*it)->finished) {
+        auto source = per_source_.find((*it)->source);
+        if (source != per_source_.end() && --source->second == 0)
+          per_source_.erase(source);
         done.push_back(*it);
         it = connections_.erase(it);
       } else {
@@ -105,6 +140,26 @@ void ConnectionThreads::Reap(bool all) {
     if (c->thread_.joinable())
       c->thread_.join();
   }
+}
+
+std::string ConnectionThreads::SourceBreakdown() const {
+  constexpr size_t kShown = 10;
+  std::vector<std::pair<std::string, size_t>> sources(per_source_.begin(), per_source_.end());
+  std::stable_sort(sources.begin(), sources.end(),
+                   [](const auto& a, const auto& b) { return a.second > b.second; });
+  std::string text;
+  size_t restCount = 0;
+  for (size_t i = 0; i < sources.size(); ++i) {
+    if (i >= kShown) {
+      restCount += sources[i].second;
+      continue;
+    }
+    text += (i ? ", " : "") + sources[i].first + " " + std::to_string(sources[i].second);
+  }
+  if (sources.size() > kShown)
+    text += " and " + std::to_string(restCount) + " from " +
+            std::to_string(sources.size() - kShown) + " more addresses";
+  return text;
 }
 
 }  // namespace vantera

@@ -2,8 +2,12 @@
 // the TCP, pipe and registry listeners share.
 //
 // A listener hands every socket it accepts to Admit(), which numbers it (numbers count every
-// socket accepted, refused ones included), refuses it beyond the listener's limit, sets its
-// time-outs and starts the listener's serving function on a new thread. Once that function
+// socket accepted, refused ones included), refuses it beyond the listener's limit or beyond
+// the limit of one source address, sets its time-outs and starts the listener's serving
+// function on a new thread. Refusals are logged at most once per 10 s (the next line tells
+// how many were held back); when the listener is full, the first refusal of each episode
+// logs how many connections each source address holds (at most once a minute), so that
+// the administrator sees who fills it. Once that function
 // returns, the socket is closed and the connection counts as finished; ReapFinished() joins
 // the finished threads and StopAll() shuts every socket down and joins every thread.
 #pragma once
@@ -14,11 +18,13 @@
 #include <cstdint>
 #include <functional>
 #include <list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include "server/log_throttle.h"
 #include "server/server_log.h"
 
 namespace vantera {
@@ -36,6 +42,7 @@ class ServedConnection {
 
   uint64_t number = 0;  // set by Admit
   int fd = -1;          // the socket until CloseSocket
+  std::string source;   // the client's address, set before Admit; empty: not limited by it
   std::atomic<bool> drop{false};
   std::atomic<bool> finished{false};  // the serving function has returned
 
@@ -47,17 +54,20 @@ class ServedConnection {
 
 class ConnectionThreads {
  public:
-  // `maxConnections`: how many may be open at once. Every admitted socket gets a send
+  // `maxConnections`: how many may be open at once; `maxPerSource`: how many of them may
+  // come from one source address (0: no such limit). Every admitted socket gets a send
   // time-out of 30 s (a client that never reads its answers cannot hold a thread forever)
   // and the receive time-out given.
-  ConnectionThreads(ServerLog& log, size_t maxConnections,
-                    std::chrono::milliseconds receiveTimeout);
+  ConnectionThreads(ServerLog& log, size_t maxConnections, std::chrono::milliseconds receiveTimeout,
+                    size_t maxPerSource = 0);
   ~ConnectionThreads();  // StopAll()
   ConnectionThreads(const ConnectionThreads&) = delete;
   ConnectionThreads& operator=(const ConnectionThreads&) = delete;
 
   // Takes `fd`, just accepted, into `connection` and numbers it. Beyond the limit the socket
-  // is closed with the log line "<label> refused: N connections open"; otherwise, with
+  // is closed with the log line "<label> refused: N connections open" (when full, followed
+  // by "; by address: A n, B m, ..." at the start of an episode), beyond the limit of its
+  // source with "<label> refused: N connections open from SOURCE"; otherwise, with
   // `logOpening`, the line "<label>" is logged and `serve` runs on a thread of its own.
   // `label` is called after numbering, so it may name the connection's number.
   void Admit(std::shared_ptr<ServedConnection> connection, int fd,
@@ -74,13 +84,20 @@ class ConnectionThreads {
 
  private:
   void Reap(bool all);
+  // "A n, B m, ..." for the sources holding the most connections. Under the lock.
+  std::string SourceBreakdown() const;
 
   ServerLog& log_;
   const size_t max_connections_;
+  const size_t max_per_source_;
   const std::chrono::milliseconds receive_timeout_;
   std::mutex mutex_;
   std::list<std::shared_ptr<ServedConnection>> connections_;
+  std::map<std::string, size_t> per_source_;  // open connections by source (non-empty ones)
   uint64_t next_number_ = 1;
+  bool full_ = false;  // the last socket was refused for the overall limit
+  LogThrottle refusals_{std::chrono::seconds(10)};
+  LogThrottle breakdowns_{std::chrono::seconds(60)};
 };
 
 }  // namespace vantera

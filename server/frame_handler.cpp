@@ -56,6 +56,8 @@ void FrameHandler::Log(const std::string& line) const {
 FrameHandler::Result FrameHandler::Consume(const char* data, size_t length, Bytes& out) {
   while (length > 0) {
     if (!in_payload_) {
+      if (header_have_ == 0)
+        ++frames_begun_;
       size_t take = std::min(FrameHeader::kSize - header_have_, length);
       std::memcpy(header_buf_ + header_have_, data, take);
       header_have_ += take;
@@ -191,7 +193,9 @@ FrameHandler::Result FrameHandler::Handshake(const FrameHeader& h, std::string_v
     char key[4];
     EncodeFixed32(key, t.key);
     Log("transport " + std::to_string(t.id) + " opened, heartbeat interval " +
-        std::to_string(value) + " ms");
+        std::to_string(value) + " ms" +
+        (t.heartbeatInterval != value ? " (held to " + std::to_string(t.heartbeatInterval) + " ms)"
+                                      : std::string()));
     Answer(out, h, mkTransportAccepted, 0, std::string_view(key, sizeof key));
     return Result::Continue;
   }

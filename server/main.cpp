@@ -1,6 +1,7 @@
 // kantadb-server: the database server program.
 #include <signal.h>
 
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <iostream>
@@ -51,7 +52,10 @@ int main(int argc, char** argv) {
     std::unique_ptr<RequestDispatcher> dispatcher = MakeRequestDispatcher(options, log);
     if (options.tunnel)
       dispatcher = WrapWithTunnel(std::move(dispatcher), accounts, options.tunnelKey, log);
-    TransportRegistry registry;
+    TransportLimits limits;
+    limits.maxHeartbeat = std::chrono::seconds(options.maxHeartbeatSeconds);
+    limits.noSessionTimeout = std::chrono::milliseconds(options.noSessionTimeoutMs);
+    TransportRegistry registry(limits);
     LoginChecker login;
     ServerContext context{registry, *dispatcher, accounts, login, log};
     context.maxFrameLength = options.maxFrameLength;
@@ -65,6 +69,7 @@ int main(int argc, char** argv) {
     tcp.handshakeTimeoutMs = options.handshakeTimeoutMs;
     tcp.frameTimeoutMs = options.frameTimeoutMs;
     tcp.maxConnections = options.maxConnections;
+    tcp.maxPerAddress = options.maxPerAddress;
     TcpServer server(context, tcp);
     server.Start();
     // The local transports are ready before the server reports itself ready.

@@ -92,8 +92,18 @@ ServerOptions ParseServerOptions(const std::vector<std::string>& args) {
       o.handshakeTimeoutMs = static_cast<uint32_t>(ParseNumber(a, value(), 86400000));
     } else if (a == "--frame-timeout") {
       o.frameTimeoutMs = static_cast<uint32_t>(ParseNumber(a, value(), 86400000));
+    } else if (a == "--max-heartbeat") {
+      o.maxHeartbeatSeconds = static_cast<uint32_t>(ParseNumber(a, value(), 86400));
+      if (o.maxHeartbeatSeconds == 0)
+        throw std::invalid_argument("--max-heartbeat: at least 1 second");
+    } else if (a == "--no-session-timeout") {
+      o.noSessionTimeoutMs = static_cast<uint32_t>(ParseNumber(a, value(), 86400000));
     } else if (a == "--max-connections") {
       o.maxConnections = static_cast<size_t>(ParseNumber(a, value(), 100000));
+    } else if (a == "--max-per-address") {
+      o.maxPerAddress = static_cast<size_t>(ParseNumber(a, value(), 100000));
+      if (o.maxPerAddress == 0)
+        throw std::invalid_argument("--max-per-address: at least 1");
     } else if (a == "--no-discovery") {
       o.discovery = false;
     } else if (a == "--no-local") {
@@ -137,9 +147,17 @@ std::string ServerUsage() {
          "                           a longer one closes its connection\n"
          "  --handshake-timeout MS   drop a connection that has not opened or attached a\n"
          "                           transport within MS milliseconds (default 10000)\n"
-         "  --frame-timeout MS       drop a connection that leaves a frame unfinished for MS\n"
-         "                           milliseconds (default 30000)\n"
-         "  --max-connections N      refuse connections beyond N open ones (default 1000)\n"
+         "  --frame-timeout MS       drop a connection whose frame has not arrived whole MS\n"
+         "                           milliseconds after its first byte (default 30000)\n"
+         "  --max-heartbeat SECONDS  longest heartbeat interval a client may announce; a\n"
+         "                           longer one is held to SECONDS, and a transport silent\n"
+         "                           for twice that is dropped (default 60)\n"
+         "  --no-session-timeout MS  drop a transport that has had no open session for MS\n"
+         "                           milliseconds (default 30000; 0: never)\n"
+         "  --max-connections N      refuse connections beyond N open ones (default 1000);\n"
+         "                           when full, log which addresses hold how many\n"
+         "  --max-per-address N      refuse TCP connections beyond N open ones from one\n"
+         "                           client address (default 64)\n"
          "  --no-discovery           do not answer discovery queries\n"
          "  --no-local               serve neither the local pipe nor the local registry\n"
          "  --tunnel-key TEXT        serve the encrypted tunnel with this key (may be empty)\n"

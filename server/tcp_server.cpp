@@ -58,6 +58,20 @@ bool WriteAll(int fd, const Bytes& data) {
   return true;
 }
 
+const char* DropText(TransportRegistry::DropReason reason) {
+  switch (reason) {
+    case TransportRegistry::DropReason::Silent:
+      return "silent for twice its heartbeat interval";
+    case TransportRegistry::DropReason::Unconnected:
+      return "without a connection for too long";
+    case TransportRegistry::DropReason::NoSession:
+      return "without an open session for too long";
+    case TransportRegistry::DropReason::Asked:
+      break;
+  }
+  return "ended";
+}
+
 }  // namespace
 
 struct TcpServer::Connection : ServedConnection {
@@ -68,7 +82,8 @@ struct TcpServer::Connection : ServedConnection {
 TcpServer::TcpServer(ServerContext& context, TcpServerOptions options)
     : ctx_(context),
       options_(std::move(options)),
-      connections_(ctx_.log, options_.maxConnections, std::chrono::milliseconds(kPollMs)) {}
+      connections_(ctx_.log, options_.maxConnections, std::chrono::milliseconds(kPollMs),
+                   options_.maxPerAddress) {}
 
 TcpServer::~TcpServer() {
   Stop();
@@ -145,6 +160,7 @@ void TcpServer::AcceptLoop() {
       continue;
     auto c = std::make_shared<Connection>();
     c->peer = Peer(from);
+    c->source = DottedAddress(ntohl(from.sin_addr.s_addr));
     connections_.Admit(
         c, fd, [&c] { return "connection " + std::to_string(c->number) + " from " + c->peer; },
         ctx_.trace, [this, c] { Serve(c); });
@@ -175,6 +191,8 @@ void TcpServer::Serve(std::shared_ptr<Connection> c) {
     }
     if (r == FrameHandler::Result::Close)
       break;
+    if (watch.AfterConsume(handler, reason) == QuietConnectionWatch::Step::End)
+      break;
   }
   if (!reason.empty())
     ctx_.log.Line("connection " + std::to_string(c->number) + " from " + c->peer +
@@ -195,9 +213,7 @@ void TcpServer::WatchdogLoop() {
   while (!stop_) {
     std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
     for (auto& d : ctx_.registry.ExpireSilent(TransportRegistry::Clock::now())) {
-      ctx_.log.Line("transport " + std::to_string(d.transportId) +
-                    (d.unconnected ? " without a connection for too long"
-                                   : " silent for twice its heartbeat interval") +
+      ctx_.log.Line("transport " + std::to_string(d.transportId) + " " + DropText(d.reason) +
                     ": dropped with " + std::to_string(d.sessions.size()) + " session(s)");
       for (auto& s : d.sessions)
         ctx_.dispatcher.SessionClosed(s);

@@ -304,7 +304,7 @@ TEST(ServerFrames, SilentHalfSentAndQuietTransportsAreDropped) {
   EXPECT_TRUE(quiet.ClosedByServer());
   EXPECT_TRUE(alsoQuiet.ClosedByServer());
   EXPECT_TRUE(server.WaitForLog("dropped: no handshake within 300 ms"));
-  EXPECT_TRUE(server.WaitForLog("dropped: frame left unfinished for 300 ms"));
+  EXPECT_TRUE(server.WaitForLog("dropped: frame not complete within 300 ms of its first byte"));
   EXPECT_TRUE(server.WaitForLog("transport " + std::to_string(tid) +
                                 " silent for twice its heartbeat interval"));
   // The dropped transport is gone: attaching to it is refused.
