@@ -66,7 +66,7 @@ void ConnectionThreads::Admit(std::shared_ptr<ServedConnection> c, int fd,
       full_ = true;
       if (episodeBegins && !per_source_.empty() && breakdowns_.Allow(now, held)) {
         refusal += ", the server is full; by address: " + SourceBreakdown();
-        held.clear();
+        refusals_.Force(now, held);
         write = true;
       } else {
         write = refusals_.Allow(now, held);

@@ -22,12 +22,18 @@ class LogThrottle {
       ++held_back_;
       return false;
     }
+    Force(now, held);
+    return true;
+  }
+
+  // A line that is written whatever the interval (a more important one of the same kind):
+  // sets `held` as Allow does and starts a new interval at `now`.
+  void Force(Clock::time_point now, std::string& held) {
     held = held_back_ == 0 ? std::string()
                            : " (" + std::to_string(held_back_) + " similar lines held back)";
     written_ = true;
     last_ = now;
     held_back_ = 0;
-    return true;
   }
 
  private:
