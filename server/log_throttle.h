@@ -16,7 +16,7 @@ class LogThrottle {
   explicit LogThrottle(std::chrono::milliseconds interval) : interval_(interval) {}
 
   // Whether a line may be written at `now`. When it may, `held` is set to the remark to
-  // append (empty when nothing was held back, else " (N similar lines held back)").
+  // append (empty when nothing was held back, else " (N similar line(s) held back)").
   bool Allow(Clock::time_point now, std::string& held) {
     if (written_ && now - last_ < interval_) {
       ++held_back_;
@@ -30,7 +30,7 @@ class LogThrottle {
   // sets `held` as Allow does and starts a new interval at `now`.
   void Force(Clock::time_point now, std::string& held) {
     held = held_back_ == 0 ? std::string()
-                           : " (" + std::to_string(held_back_) + " similar lines held back)";
+                           : " (" + std::to_string(held_back_) + " similar line(s) held back)";
     written_ = true;
     last_ = now;
     held_back_ = 0;

@@ -110,19 +110,19 @@ TEST(ConnectionPolicy, TheThrottleWritesOneLinePerIntervalAndCountsTheRest) {
   for (int i = 1; i <= 5; ++i)
     EXPECT_FALSE(throttle.Allow(t0 + std::chrono::seconds(i), held));
   EXPECT_TRUE(throttle.Allow(t0 + 10s, held));
-  EXPECT_EQ(held, " (5 similar lines held back)");
+  EXPECT_EQ(held, " (5 similar line(s) held back)");
   EXPECT_FALSE(throttle.Allow(t0 + 19s, held));
   EXPECT_TRUE(throttle.Allow(t0 + 21s, held));
-  EXPECT_EQ(held, " (1 similar lines held back)");
+  EXPECT_EQ(held, " (1 similar line(s) held back)");
   EXPECT_TRUE(throttle.Allow(t0 + 40s, held));
   EXPECT_EQ(held, "");
   // A forced line tells what was held back and starts a new interval.
   EXPECT_FALSE(throttle.Allow(t0 + 41s, held));
   throttle.Force(t0 + 42s, held);
-  EXPECT_EQ(held, " (1 similar lines held back)");
+  EXPECT_EQ(held, " (1 similar line(s) held back)");
   EXPECT_FALSE(throttle.Allow(t0 + 51s, held));
   EXPECT_TRUE(throttle.Allow(t0 + 52s, held));
-  EXPECT_EQ(held, " (1 similar lines held back)");
+  EXPECT_EQ(held, " (1 similar line(s) held back)");
 }
 
 TEST(ConnectionPolicy, OptionsOfTheLimits) {

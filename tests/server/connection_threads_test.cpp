@@ -166,5 +166,56 @@ TEST(ConnectionThreads, NumbersRefusesBeyondTheLimitReapsAndStops) {
                                       "test connection 4"}));
 }
 
+TEST(ConnectionThreads, LimitsEachSourceAndTellsWhoFillsTheListener) {
+  MemoryLog memory;
+  std::atomic<int> served{0};
+  ConnectionThreads threads(memory.Log(), 20, 100ms, 2);
+  std::vector<std::unique_ptr<Pair>> pairs;
+  std::vector<std::shared_ptr<ServedConnection>> conns;
+  auto admit = [&](const std::string& source) {
+    pairs.push_back(std::make_unique<Pair>());
+    auto c = std::make_shared<ServedConnection>();
+    c->source = source;
+    conns.push_back(c);
+    threads.Admit(
+        c, pairs.back()->server, [c] { return "test connection " + std::to_string(c->number); },
+        false, WaitForEnd(c, served));
+    return c->fd >= 0;
+  };
+  // Two from 10.0.0.1; the third and fourth from there are refused, one line for both.
+  EXPECT_TRUE(admit("10.0.0.1"));
+  EXPECT_TRUE(admit("10.0.0.1"));
+  EXPECT_FALSE(admit("10.0.0.1"));
+  EXPECT_FALSE(admit("10.0.0.1"));
+  EXPECT_TRUE(pairs[2]->ClientSeesEnd());
+  // Connections without a source (local ones) are not limited by it.
+  EXPECT_TRUE(admit(""));
+  EXPECT_TRUE(admit(""));
+  EXPECT_TRUE(admit(""));
+  // Fourteen more sources, 10.0.0.2 with two connections: the listener is full at 20.
+  EXPECT_TRUE(admit("10.0.0.2"));
+  EXPECT_TRUE(admit("10.0.0.2"));
+  for (int i = 3; i <= 15; ++i)
+    EXPECT_TRUE(admit("10.0.0." + std::to_string(i)));
+  EXPECT_EQ(OpenCount(threads), 20);
+  EXPECT_FALSE(admit("10.0.0.50"));  // 21st open one: full; who holds what is logged
+  EXPECT_FALSE(admit("10.0.0.51"));  // same episode, held back
+  // A slot given back ends the episode; the next one's breakdown waits for its minute.
+  pairs[0]->CloseClient();
+  ASSERT_TRUE(WaitFinished(*conns[0]));
+  threads.ReapFinished();
+  EXPECT_TRUE(admit("10.0.0.1"));
+  EXPECT_FALSE(admit("10.0.0.52"));
+  threads.StopAll();
+  const std::vector<std::string> lines = memory.Lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "test connection 3 refused: 2 connections open from 10.0.0.1");
+  EXPECT_EQ(lines[1],
+            "test connection 23 refused: 20 connections open, the server is full; by address: "
+            "10.0.0.1 2, 10.0.0.2 2, 10.0.0.10 1, 10.0.0.11 1, 10.0.0.12 1, 10.0.0.13 1, "
+            "10.0.0.14 1, 10.0.0.15 1, 10.0.0.3 1, 10.0.0.4 1 and 5 from 5 more addresses "
+            "(1 similar line(s) held back)");
+}
+
 }  // namespace
 }  // namespace vantera
