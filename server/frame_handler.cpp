@@ -8,6 +8,7 @@
 #include "dbconn/nxllBlowfishRC4.h"
 #include "dbconn/nxllErrors.h"
 #include "dbconn/nxllException.h"
+#include "dbconn/tunnel_account.h"
 
 namespace vantera {
 
@@ -41,8 +42,8 @@ LoginBlockCheck LoginChecker::Open(std::string_view payload, LoginBlock& block) 
   return OpenLoginBlock(*cipher_, payload, block);
 }
 
-FrameHandler::FrameHandler(ServerContext& context, uint64_t connectionNumber)
-    : ctx_(context), number_(connectionNumber) {}
+FrameHandler::FrameHandler(ServerContext& context, uint64_t connectionNumber, bool plainSessions)
+    : ctx_(context), number_(connectionNumber), plain_sessions_(plainSessions) {}
 
 FrameHandler::~FrameHandler() {
   if (Handshaken())
@@ -223,6 +224,11 @@ void FrameHandler::OpenSession(const FrameHeader& h, std::string_view payload, B
   LoginBlock block;
   if (ctx_.login.Open(payload, block) != LoginBlockCheck::Ok) {
     Log("login block with a wrong MAC refused");
+    Answer(out, h, mkSessionOpened, nxcode::kUnknownUserOrPassword);
+    return;
+  }
+  if (!plain_sessions_ && block.userName != kTunnelUserName) {
+    Log("plain login of user \"" + block.userName + "\" refused: only the tunnel is served");
     Answer(out, h, mkSessionOpened, nxcode::kUnknownUserOrPassword);
     return;
   }

@@ -64,7 +64,8 @@ class FrameHandler {
  public:
   enum class Result { Continue, Close };
 
-  FrameHandler(ServerContext& context, uint64_t connectionNumber);
+  // `plainSessions` false: only tunnel sessions (the built-in tunnel account) may open.
+  FrameHandler(ServerContext& context, uint64_t connectionNumber, bool plainSessions = true);
   // Tells the registry that the connection's transport has one connection less.
   ~FrameHandler();
   FrameHandler(const FrameHandler&) = delete;
@@ -96,6 +97,7 @@ class FrameHandler {
 
   ServerContext& ctx_;
   uint64_t number_;
+  const bool plain_sessions_;
   uint32_t transport_id_ = 0;
 
   char header_buf_[FrameHeader::kSize];

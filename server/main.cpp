@@ -70,12 +70,15 @@ int main(int argc, char** argv) {
     tcp.frameTimeoutMs = options.frameTimeoutMs;
     tcp.maxConnections = options.maxConnections;
     tcp.maxPerAddress = options.maxPerAddress;
+    tcp.tunnelOnly = options.tunnelOnly;
     TcpServer server(context, tcp);
     server.Start();
     // The local transports are ready before the server reports itself ready.
     LocalTransports local(context, options, server.Port());
     if (options.localTransports)
       local.Start();
+    if (options.tunnelOnly)
+      log.Line("plain sessions refused over TCP: only the encrypted tunnel is served");
     std::printf("listening on %s:%u\n", options.host.c_str(), server.Port());
     std::fflush(stdout);
     log.Line("server \"" + options.name + "\" listening on " + options.host + ":" +

@@ -114,12 +114,16 @@ ServerOptions ParseServerOptions(const std::vector<std::string>& args) {
     } else if (a == "--tunnel-key-file") {
       o.tunnel = true;
       o.tunnelKey = TunnelKeyText(ReadKeyFile(value()));
+    } else if (a == "--tunnel-only") {
+      o.tunnelOnly = true;
     } else if (a == "--trace") {
       o.trace = true;
     } else {
       throw std::invalid_argument("unknown option " + a + " (try --help)");
     }
   }
+  if (o.tunnelOnly && !o.tunnel)
+    throw std::invalid_argument("--tunnel-only needs --tunnel-key or --tunnel-key-file");
   return o;
 }
 
@@ -163,6 +167,9 @@ std::string ServerUsage() {
          "  --tunnel-key TEXT        serve the encrypted tunnel with this key (may be empty)\n"
          "  --tunnel-key-file FILE   the same, the key being the first line of FILE (keeps\n"
          "                           it out of the process list; blanks allowed)\n"
+         "  --tunnel-only            over TCP, open only tunnel sessions: a client without\n"
+         "                           the tunnel key cannot log in (local transports still\n"
+         "                           serve plain sessions)\n"
          "  --trace                  log every frame and connection\n"
          "  --help                   show this text\n"
          "\n"

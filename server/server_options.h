@@ -31,6 +31,7 @@ struct ServerOptions {
   bool help = false;
   bool tunnel = false;    // serve the encrypted tunnel (--tunnel-key given)
   std::string tunnelKey;  // its key, Windows-1252 bytes; empty allowed
+  bool tunnelOnly = false;  // over TCP, refuse every session but the tunnel's
 };
 
 // Parses argv; throws std::invalid_argument with a message naming the option.

@@ -168,7 +168,7 @@ void TcpServer::AcceptLoop() {
 }
 
 void TcpServer::Serve(std::shared_ptr<Connection> c) {
-  FrameHandler handler(ctx_, c->number);
+  FrameHandler handler(ctx_, c->number, !options_.tunnelOnly);
   QuietConnectionWatch watch(options_.handshakeTimeoutMs, options_.frameTimeoutMs);
   std::string reason;
   std::vector<char> buffer(kReadChunk);

@@ -28,6 +28,7 @@ struct TcpServerOptions {
   uint32_t frameTimeoutMs = 30000;      // a frame once begun must be complete by then
   size_t maxConnections = 1000;
   size_t maxPerAddress = 64;  // open connections from one client address; 0: no limit
+  bool tunnelOnly = false;    // refuse sessions of every account but the tunnel's
 };
 
 class TcpServer {

@@ -106,6 +106,31 @@ TEST(TunnelServer, EmptyKeyAndServersWithoutTheTunnel) {
   }
 }
 
+TEST(TunnelServer, TunnelOnlyRefusesPlainSessionsOverTcp) {
+  EXPECT_THROW(ParseServerOptions({"--tunnel-only"}), std::invalid_argument);
+  EXPECT_TRUE(ParseServerOptions({"--tunnel-key", "k", "--tunnel-only"}).tunnelOnly);
+  ServerProcess server({"--no-discovery", "--tunnel-key", "avain", "--tunnel-only"});
+  EXPECT_TRUE(server.WaitForLog("only the encrypted tunnel is served"));
+  // The workstation with the tunnel key works as before.
+  Client c(server.Port(), "avain");
+  uint32_t s = 0;
+  ASSERT_EQ(c.secured.EstablishSession(0, "", "", 10000, s), 0u);
+  EXPECT_EQ(c.Send(s, 3, "abc").error, nxcode::kNotSupported);
+  // A plain client with the built-in login key and the workstation's empty account does not.
+  TnxWinsockTransport plain{"Plain"};
+  plain.SetServerNameRuntime("127.0.0.1");
+  plain.SetPort(server.Port());
+  plain.SetHeartbeatInterval(0);
+  plain.Open();
+  uint32_t p = 0;
+  EXPECT_EQ(plain.EstablishSession(0, "", "", 10000, p), nxcode::kUnknownUserOrPassword);
+  EXPECT_EQ(p, 0u);
+  EXPECT_TRUE(server.WaitForLog("plain login of user \"\" refused: only the tunnel is served"));
+  EXPECT_EQ(c.Send(s, 4, "").error, nxcode::kNotSupported);
+  plain.Close();
+  EXPECT_EQ(server.Stop(), 0);
+}
+
 TEST(TunnelServer, TunnelKeyOption) {
   EXPECT_FALSE(ParseServerOptions({}).tunnel);
   ServerOptions empty = ParseServerOptions({"--tunnel-key", ""});
