@@ -29,8 +29,8 @@ struct ServerOptions {
   bool localTransports = true;  // the local pipe and the local registry
   bool trace = false;
   bool help = false;
-  bool tunnel = false;    // serve the encrypted tunnel (--tunnel-key given)
-  std::string tunnelKey;  // its key, Windows-1252 bytes; empty allowed
+  bool tunnel = false;      // serve the encrypted tunnel (--tunnel-key given)
+  std::string tunnelKey;    // its key, Windows-1252 bytes; empty allowed
   bool tunnelOnly = false;  // over TCP, refuse every session but the tunnel's
 };
 

@@ -77,6 +77,14 @@ const char* DropText(TransportRegistry::DropReason reason) {
 struct TcpServer::Connection : ServedConnection {
   std::string peer;
   std::atomic<uint32_t> transportId{0};
+  const TransportRegistry* registry = nullptr;
+
+  // Without a handshake, or on a transport without an open session, a connection does
+  // nothing for anybody (the workstation opens its session right after its transport).
+  bool Evictable() const override {
+    const uint32_t id = transportId;
+    return id == 0 || !registry->HasOpenSession(id);
+  }
 };
 
 TcpServer::TcpServer(ServerContext& context, TcpServerOptions options)
@@ -161,6 +169,7 @@ void TcpServer::AcceptLoop() {
     auto c = std::make_shared<Connection>();
     c->peer = Peer(from);
     c->source = DottedAddress(ntohl(from.sin_addr.s_addr));
+    c->registry = &ctx_.registry;
     connections_.Admit(
         c, fd, [&c] { return "connection " + std::to_string(c->number) + " from " + c->peer; },
         ctx_.trace, [this, c] { Serve(c); });

@@ -5,7 +5,8 @@
 // within a bounded time, and a connection that never completes its handshake, or does not
 // send a frame whole in time, is dropped after a time-out without affecting anyone else.
 // One source address may hold only so many connections, so that one client cannot take
-// every slot.
+// every slot, and a full server closes its oldest connection without a session (open for
+// 2 s or more) to make room for a new one.
 #pragma once
 
 #include <atomic>

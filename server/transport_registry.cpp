@@ -61,6 +61,12 @@ bool TransportRegistry::Exists(uint32_t id) const {
   return transports_.count(id) != 0;
 }
 
+bool TransportRegistry::HasOpenSession(uint32_t id) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = transports_.find(id);
+  return it != transports_.end() && !it->second.sessions.empty();
+}
+
 void TransportRegistry::AddConnection(uint32_t id) {
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = transports_.find(id);

@@ -60,6 +60,8 @@ class TransportRegistry {
   // Records traffic of a transport; false when it does not exist.
   bool Touch(uint32_t id);
   bool Exists(uint32_t id) const;
+  // True when transport `id` exists and has at least one open session.
+  bool HasOpenSession(uint32_t id) const;
   // A frame connection has opened or attached to transport `id`, resp. has closed.
   void AddConnection(uint32_t id);
   void RemoveConnection(uint32_t id);

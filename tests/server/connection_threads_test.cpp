@@ -217,5 +217,65 @@ TEST(ConnectionThreads, LimitsEachSourceAndTellsWhoFillsTheListener) {
             "(1 similar line(s) held back)");
 }
 
+// A connection whose work the test decides.
+struct IdleOrBusy : ServedConnection {
+  explicit IdleOrBusy(bool isIdle) : idle(isIdle) {}
+  bool Evictable() const override { return idle; }
+  std::atomic<bool> idle;
+};
+
+TEST(ConnectionThreads, AFullListenerClosesItsOldestIdleConnectionToMakeRoom) {
+  MemoryLog memory;
+  std::atomic<int> served{0};
+  ConnectionThreads threads(memory.Log(), 3, 100ms, 0, 0ms);
+  Pair a, b, c, d, e, f;
+  auto busy = std::make_shared<IdleOrBusy>(false);
+  auto idle1 = std::make_shared<IdleOrBusy>(true);
+  auto idle2 = std::make_shared<IdleOrBusy>(true);
+  auto newcomer = std::make_shared<IdleOrBusy>(false);
+  auto another = std::make_shared<IdleOrBusy>(false);
+  auto label = [](const std::shared_ptr<IdleOrBusy>& x) {
+    return [x] { return "test connection " + std::to_string(x->number); };
+  };
+  threads.Admit(busy, a.server, label(busy), false, WaitForEnd(busy, served));
+  threads.Admit(idle1, b.server, label(idle1), false, WaitForEnd(idle1, served));
+  threads.Admit(idle2, c.server, label(idle2), false, WaitForEnd(idle2, served));
+  // Full: the oldest idle one (2, not the busy 1) makes room for 4.
+  threads.Admit(newcomer, d.server, label(newcomer), false, WaitForEnd(newcomer, served));
+  EXPECT_NE(newcomer->fd, -1);
+  EXPECT_TRUE(idle1->drop);
+  EXPECT_TRUE(b.ClientSeesEnd());
+  EXPECT_FALSE(busy->drop);
+  EXPECT_FALSE(idle2->drop);
+  // Once idle2 too has made room (for 5), only working connections are left: refused.
+  threads.Admit(another, e.server, label(another), false, WaitForEnd(another, served));
+  EXPECT_TRUE(idle2->drop);
+  ASSERT_TRUE(WaitFinished(*idle1));
+  ASSERT_TRUE(WaitFinished(*idle2));
+  threads.ReapFinished();
+  auto refused = std::make_shared<IdleOrBusy>(true);
+  threads.Admit(refused, f.server, label(refused), false, WaitForEnd(refused, served));
+  EXPECT_EQ(refused->fd, -1);
+  EXPECT_TRUE(f.ClientSeesEnd());
+  EXPECT_EQ(OpenCount(threads), 3);
+  threads.StopAll();
+  EXPECT_EQ(served, 5);
+  // Evictions and refusals are throttled apart: the second eviction is held back.
+  EXPECT_EQ(memory.Lines(),
+            (std::vector<std::string>{
+                "test connection 4 admitted in place of connection 2, which had no work",
+                "test connection 6 refused: 3 connections open"}));
+
+  // Younger than the eviction age: nobody makes room.
+  ConnectionThreads patient(memory.Log(), 1, 100ms, 0, 10s);
+  Pair g, h;
+  auto old = std::make_shared<IdleOrBusy>(true);
+  auto late = std::make_shared<IdleOrBusy>(false);
+  patient.Admit(old, g.server, label(old), false, WaitForEnd(old, served));
+  patient.Admit(late, h.server, label(late), false, WaitForEnd(late, served));
+  EXPECT_EQ(late->fd, -1);
+  EXPECT_FALSE(old->drop);
+}
+
 }  // namespace
 }  // namespace vantera

@@ -178,6 +178,16 @@ TEST(HostileClients, OneAddressMayHoldOnlyItsShareOfTheConnections) {
   EXPECT_TRUE(admitted);
 }
 
+// Opens a transport (heartbeat 0) and a session of the empty account on `client`.
+void OpenSession(RawClient& client) {
+  const uint32_t tid = client.OpenTransport().first;
+  ASSERT_NE(tid, 0u);
+  client.Send(Frame(mkOpenSession, tid, 0, 1, Login("", "")));
+  auto opened = client.ReadFrame();
+  ASSERT_TRUE(opened);
+  ASSERT_EQ(opened->header.errorCode, 0);
+}
+
 // The first line of the log that contains `text`, or the empty text.
 std::string LogLineWith(const ServerProcess& server, const std::string& text) {
   const std::string log = server.Log();
@@ -193,10 +203,11 @@ std::string LogLineWith(const ServerProcess& server, const std::string& text) {
 
 TEST(HostileClients, AFullServerLogsWhichAddressesHoldItsSlots) {
   ServerProcess server({"--max-connections", "4"});
+  // Connections that work (each has a session): none of them makes room for another.
   std::vector<std::unique_ptr<RawClient>> held;
   for (const char* source : {"127.0.0.2", "127.0.0.3", "127.0.0.2", "127.0.0.2"}) {
     held.push_back(std::make_unique<RawClient>(server.Port(), source));
-    ASSERT_NE(held.back()->OpenTransport().first, 0u);
+    OpenSession(*held.back());
   }
   const Bytes open = Frame(mkOpenTransport, 0, 0, 0, Word(0));
   for (int i = 0; i < 6; ++i) {
@@ -213,6 +224,38 @@ TEST(HostileClients, AFullServerLogsWhichAddressesHoldItsSlots) {
       << line;
   // One line for the whole flood.
   EXPECT_EQ(server.CountInLog("refused: "), 1);
+}
+
+TEST(HostileClients, IdleConnectionsMakeRoomForAWorkstationInAFullServer) {
+  ServerProcess server({"--max-connections", "4"});
+  // Four connections that opened transports and never a session fill the server.
+  std::vector<std::unique_ptr<RawClient>> idle;
+  for (int i = 0; i < 4; ++i) {
+    idle.push_back(std::make_unique<RawClient>(server.Port(), "127.0.0.2"));
+    ASSERT_NE(idle.back()->OpenTransport().first, 0u);
+  }
+  // A newcomer is refused while they are young (under 2 s)...
+  RawClient early(server.Port(), "127.0.0.3");
+  (void)early.TrySend(Frame(mkOpenTransport, 0, 0, 0, Word(0)));
+  EXPECT_FALSE(early.ReadFrame(2000));
+  EXPECT_TRUE(server.WaitForLog("refused: 4 connections open, the server is full"));
+  // ...and once they are older, the workstation's connections take the places of the
+  // oldest ones: it opens its session and works.
+  std::this_thread::sleep_for(2200ms);
+  RemoteClient workstation(server.Port());
+  EXPECT_EQ(Probe(workstation), nxcode::kNotSupported);
+  EXPECT_TRUE(idle[0]->EndsWithin(3000));
+  EXPECT_TRUE(
+      server.WaitForLog("admitted in place of connection 1 from 127.0.0.2, which had no "
+                        "work"));
+  // A working connection is never closed to make room: with the workstation's two and two
+  // idle ones left, newcomers push out only the idle ones, then are refused.
+  for (int i = 0; i < 4; ++i) {
+    RawClient extra(server.Port(), "127.0.0.4");
+    (void)extra.TrySend(Frame(mkOpenTransport, 0, 0, 0, Word(0)));
+    (void)extra.ReadFrame(500);
+  }
+  EXPECT_EQ(Probe(workstation), nxcode::kNotSupported);
 }
 
 }  // namespace
