@@ -237,8 +237,11 @@ void FrameHandler::OpenSession(const FrameHeader& h, std::string_view payload, B
     Answer(out, h, mkSessionOpened, nxcode::kUnknownUserOrPassword);
     return;
   }
-  auto session =
-      ctx_.registry.OpenSession(transport_id_, block.userName, block.timeout, block.clientVersion);
+  // A tunnel session serves once its real session has opened inside it (the client
+  // knows the tunnel key); until then it counts as no session for the server's limits.
+  const bool serving = block.userName != kTunnelUserName;
+  auto session = ctx_.registry.OpenSession(transport_id_, block.userName, block.timeout,
+                                           block.clientVersion, serving);
   if (!session) {
     Answer(out, h, mkUnsupported, nxcode::kLostCommunication);
     return;
@@ -289,6 +292,8 @@ void FrameHandler::Dispatch(const FrameHeader& h, std::string_view payload, Byte
     reply.errorCode = nxcode::kOutOfMemory;
     reply.payload.clear();
   }
+  if (reply.sessionServes)
+    ctx_.registry.MarkServing(transport_id_, session->sessionId);
   Answer(out, h, mkReply, reply.errorCode, reply.payload);
 }
 

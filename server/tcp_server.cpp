@@ -65,7 +65,7 @@ const char* DropText(TransportRegistry::DropReason reason) {
     case TransportRegistry::DropReason::Unconnected:
       return "without a connection for too long";
     case TransportRegistry::DropReason::NoSession:
-      return "without an open session for too long";
+      return "without a working session for too long";
     case TransportRegistry::DropReason::Asked:
       break;
   }
@@ -79,11 +79,11 @@ struct TcpServer::Connection : ServedConnection {
   std::atomic<uint32_t> transportId{0};
   const TransportRegistry* registry = nullptr;
 
-  // Without a handshake, or on a transport without an open session, a connection does
+  // Without a handshake, or on a transport without a serving session, a connection does
   // nothing for anybody (the workstation opens its session right after its transport).
   bool Evictable() const override {
     const uint32_t id = transportId;
-    return id == 0 || !registry->HasOpenSession(id);
+    return id == 0 || !registry->HasServingSession(id);
   }
 };
 

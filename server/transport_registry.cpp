@@ -61,10 +61,10 @@ bool TransportRegistry::Exists(uint32_t id) const {
   return transports_.count(id) != 0;
 }
 
-bool TransportRegistry::HasOpenSession(uint32_t id) const {
+bool TransportRegistry::HasServingSession(uint32_t id) const {
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = transports_.find(id);
-  return it != transports_.end() && !it->second.sessions.empty();
+  return it != transports_.end() && !it->second.serving.empty();
 }
 
 void TransportRegistry::AddConnection(uint32_t id) {
@@ -88,7 +88,7 @@ void TransportRegistry::RemoveConnection(uint32_t id) {
 std::optional<ServerSession> TransportRegistry::OpenSession(uint32_t transportId,
                                                             const std::string& userName,
                                                             uint32_t timeout,
-                                                            uint32_t clientVersion) {
+                                                            uint32_t clientVersion, bool serving) {
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = transports_.find(transportId);
   if (it == transports_.end())
@@ -102,8 +102,17 @@ std::optional<ServerSession> TransportRegistry::OpenSession(uint32_t transportId
   s.timeout = timeout;
   s.clientVersion = clientVersion;
   it->second.sessions.insert(s.sessionId);
+  if (serving)
+    it->second.serving.insert(s.sessionId);
   sessions_[s.sessionId] = s;
   return s;
+}
+
+void TransportRegistry::MarkServing(uint32_t transportId, uint32_t sessionId) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = transports_.find(transportId);
+  if (it != transports_.end() && it->second.sessions.count(sessionId) != 0)
+    it->second.serving.insert(sessionId);
 }
 
 std::optional<ServerSession> TransportRegistry::FindSession(uint32_t transportId,
@@ -126,7 +135,7 @@ std::optional<ServerSession> TransportRegistry::CloseSession(uint32_t transportI
   auto t = transports_.find(transportId);
   if (t != transports_.end()) {
     t->second.sessions.erase(sessionId);
-    if (t->second.sessions.empty())
+    if (t->second.serving.erase(sessionId) != 0 && t->second.serving.empty())
       t->second.sessionlessSince = Clock::now();
   }
   return s;
@@ -155,7 +164,7 @@ std::vector<TransportRegistry::Dropped> TransportRegistry::ExpireSilent(Clock::t
     const bool unconnected =
         t.framed && t.connections == 0 && now - t.unconnectedSince > limits_.unconnectedGrace;
     // Transports of the local registry calls (never framed) end with their channel.
-    const bool sessionless = t.framed && t.sessions.empty() &&
+    const bool sessionless = t.framed && t.serving.empty() &&
                              limits_.noSessionTimeout.count() > 0 &&
                              now - t.sessionlessSince > limits_.noSessionTimeout;
     if (silent || unconnected || sessionless) {

@@ -8,9 +8,11 @@
 // never ends. A transport whose frame connections have all closed is dropped once it has
 // stayed without one for the unconnected grace, whatever interval it announced: a client
 // that died (announcing 0 or a huge interval) would keep its sessions, transactions and
-// record locks for good. A transport with frame connections but without an open session
+// record locks for good. A transport with frame connections but without a serving session
 // for longer than the no-session time is dropped too: it serves nobody and holds
-// connection slots. All members are safe from every thread.
+// connection slots. A session serves from its opening, except a tunnel session, which
+// serves once its real session has opened (MarkServing): a client without the tunnel key
+// cannot hold a transport with it. All members are safe from every thread.
 #pragma once
 
 #include <chrono>
@@ -60,15 +62,19 @@ class TransportRegistry {
   // Records traffic of a transport; false when it does not exist.
   bool Touch(uint32_t id);
   bool Exists(uint32_t id) const;
-  // True when transport `id` exists and has at least one open session.
-  bool HasOpenSession(uint32_t id) const;
+  // True when transport `id` exists and has at least one serving session.
+  bool HasServingSession(uint32_t id) const;
   // A frame connection has opened or attached to transport `id`, resp. has closed.
   void AddConnection(uint32_t id);
   void RemoveConnection(uint32_t id);
 
   // Opens a session of transport `transportId`; nullopt when the transport is gone.
+  // `serving` false: the session does not serve anybody until MarkServing.
   std::optional<ServerSession> OpenSession(uint32_t transportId, const std::string& userName,
-                                           uint32_t timeout, uint32_t clientVersion);
+                                           uint32_t timeout, uint32_t clientVersion,
+                                           bool serving = true);
+  // Session `sessionId` of transport `transportId` now serves a client.
+  void MarkServing(uint32_t transportId, uint32_t sessionId);
   // The session `sessionId` when it belongs to transport `transportId`.
   std::optional<ServerSession> FindSession(uint32_t transportId, uint32_t sessionId) const;
   // Removes the session; returns it when it existed under that transport.
@@ -87,8 +93,8 @@ class TransportRegistry {
   };
   // Removes every transport silent for more than twice its interval at `now`, every
   // transport left without a frame connection for longer than the unconnected grace, and
-  // every transport with frame connections that has had no open session for longer than
-  // the no-session time.
+  // every transport with frame connections that has had no serving session for longer
+  // than the no-session time.
   std::vector<Dropped> ExpireSilent(Clock::time_point now);
   // Removes one transport with its sessions; nullopt when it does not exist.
   std::optional<Dropped> DropTransport(uint32_t id);
@@ -104,7 +110,8 @@ class TransportRegistry {
     uint32_t heartbeatInterval;
     Clock::time_point lastHeard;
     std::set<uint32_t> sessions;
-    Clock::time_point sessionlessSince;  // opening, or the close of its last session
+    std::set<uint32_t> serving;          // the sessions among them that serve a client
+    Clock::time_point sessionlessSince;  // opening, or the close of its last serving session
     bool framed = false;  // has had a frame connection (registry-call transports have none)
     size_t connections = 0;
     Clock::time_point unconnectedSince;

@@ -95,6 +95,29 @@ TEST(ConnectionPolicy, TransportsWithoutAnOpenSessionAreDroppedAfterTheNoSession
   EXPECT_TRUE(registry.Exists(served));
   EXPECT_TRUE(registry.Exists(local));
 
+  // A session that does not serve yet (a tunnel session before its real session opens)
+  // does not count until it is marked; closing a non-serving one changes nothing.
+  const uint32_t tunnel = registry.OpenTransport(0).id;
+  registry.AddConnection(tunnel);
+  auto pending = registry.OpenSession(tunnel, "VanteraTunl", 0, 10800, false);
+  ASSERT_TRUE(pending);
+  EXPECT_FALSE(registry.HasServingSession(tunnel));
+  const uint32_t marked = registry.OpenTransport(0).id;
+  registry.AddConnection(marked);
+  auto later = registry.OpenSession(marked, "VanteraTunl", 0, 10800, false);
+  ASSERT_TRUE(later);
+  registry.MarkServing(marked, later->sessionId);
+  registry.MarkServing(marked, later->sessionId + 1000);  // not its session: ignored
+  EXPECT_TRUE(registry.HasServingSession(marked));
+  EXPECT_TRUE(registry.HasServingSession(served));
+  EXPECT_FALSE(registry.HasServingSession(local));
+  dropped = registry.ExpireSilent(Clock::now() + 1100ms);
+  ASSERT_EQ(dropped.size(), 1u);
+  EXPECT_EQ(dropped[0].transportId, tunnel);
+  EXPECT_EQ(dropped[0].reason, Reason::NoSession);
+  ASSERT_EQ(dropped[0].sessions.size(), 1u);  // its session ends with it
+  EXPECT_TRUE(registry.Exists(marked));
+
   // 0 turns the rule off.
   TransportRegistry lenient(Limits(60000ms, 0ms));
   Framed(lenient, 0, false);

@@ -139,9 +139,9 @@ TEST(HostileClients, ATransportWithoutAnOpenSessionIsDropped) {
   EXPECT_GT(closerTicks, idleTicks);
   for (uint32_t tid : {idleTid, closerTid})
     EXPECT_TRUE(server.WaitForLog("transport " + std::to_string(tid) +
-                                  " without an open session for too long"));
+                                  " without a working session for too long"));
   EXPECT_EQ(Probe(workstation), nxcode::kNotSupported);
-  EXPECT_EQ(server.CountInLog("without an open session"), 2);
+  EXPECT_EQ(server.CountInLog("without a working session"), 2);
 }
 
 TEST(HostileClients, OneAddressMayHoldOnlyItsShareOfTheConnections) {
