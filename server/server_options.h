@@ -21,8 +21,9 @@ struct ServerOptions {
   uint32_t maxFrameLength = 64u << 20;
   uint32_t handshakeTimeoutMs = 10000;
   uint32_t frameTimeoutMs = 30000;
-  uint32_t maxHeartbeatSeconds = 60;    // longest announced heartbeat interval honoured
-  uint32_t noSessionTimeoutMs = 30000;  // a transport without an open session is dropped; 0: never
+  uint32_t maxHeartbeatSeconds = 60;  // longest announced heartbeat interval honoured
+  uint32_t noSessionTimeoutMs =
+      30000;  // a transport without a working session is dropped; 0: never
   size_t maxConnections = 1000;
   size_t maxPerAddress = 64;  // open TCP connections from one client address
   bool discovery = true;
