@@ -34,8 +34,8 @@ struct TransportLimits {
   std::chrono::milliseconds unconnectedGrace{30000};
   // The largest heartbeat interval honoured; a longer announced one is held to it.
   std::chrono::milliseconds maxHeartbeat{60000};
-  // A transport with frame connections but no open session is dropped after this time
-  // (since it opened or since its last session closed); 0: never.
+  // A transport with frame connections but no serving session is dropped after this time
+  // (since it opened or since its last serving session closed); 0: never.
   std::chrono::milliseconds noSessionTimeout{30000};
 };
 
@@ -84,7 +84,7 @@ class TransportRegistry {
     Asked,        // DropTransport or DropAll
     Silent,       // silent for more than twice its (held) heartbeat interval
     Unconnected,  // no frame connection left for longer than the unconnected grace
-    NoSession,    // no open session for longer than the no-session time
+    NoSession,    // no serving session for longer than the no-session time
   };
   struct Dropped {
     uint32_t transportId;
