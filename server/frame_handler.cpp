@@ -8,6 +8,7 @@
 #include "dbconn/nxllBlowfishRC4.h"
 #include "dbconn/nxllErrors.h"
 #include "dbconn/nxllException.h"
+#include "dbconn/tunnel_account.h"
 
 namespace vantera {
 
@@ -41,8 +42,8 @@ LoginBlockCheck LoginChecker::Open(std::string_view payload, LoginBlock& block) 
   return OpenLoginBlock(*cipher_, payload, block);
 }
 
-FrameHandler::FrameHandler(ServerContext& context, uint64_t connectionNumber)
-    : ctx_(context), number_(connectionNumber) {}
+FrameHandler::FrameHandler(ServerContext& context, uint64_t connectionNumber, bool plainSessions)
+    : ctx_(context), number_(connectionNumber), plain_sessions_(plainSessions) {}
 
 FrameHandler::~FrameHandler() {
   if (Handshaken())
@@ -56,6 +57,8 @@ void FrameHandler::Log(const std::string& line) const {
 FrameHandler::Result FrameHandler::Consume(const char* data, size_t length, Bytes& out) {
   while (length > 0) {
     if (!in_payload_) {
+      if (header_have_ == 0)
+        ++frames_begun_;
       size_t take = std::min(FrameHeader::kSize - header_have_, length);
       std::memcpy(header_buf_ + header_have_, data, take);
       header_have_ += take;
@@ -191,7 +194,9 @@ FrameHandler::Result FrameHandler::Handshake(const FrameHeader& h, std::string_v
     char key[4];
     EncodeFixed32(key, t.key);
     Log("transport " + std::to_string(t.id) + " opened, heartbeat interval " +
-        std::to_string(value) + " ms");
+        std::to_string(value) + " ms" +
+        (t.heartbeatInterval != value ? " (held to " + std::to_string(t.heartbeatInterval) + " ms)"
+                                      : std::string()));
     Answer(out, h, mkTransportAccepted, 0, std::string_view(key, sizeof key));
     return Result::Continue;
   }
@@ -222,13 +227,21 @@ void FrameHandler::OpenSession(const FrameHeader& h, std::string_view payload, B
     Answer(out, h, mkSessionOpened, nxcode::kUnknownUserOrPassword);
     return;
   }
+  if (!plain_sessions_ && block.userName != kTunnelUserName) {
+    Log("plain login of user \"" + block.userName + "\" refused: only the tunnel is served");
+    Answer(out, h, mkSessionOpened, nxcode::kUnknownUserOrPassword);
+    return;
+  }
   if (!ctx_.accounts.Check(block.userName, block.password)) {
     Log("login of unknown user \"" + block.userName + "\" refused");
     Answer(out, h, mkSessionOpened, nxcode::kUnknownUserOrPassword);
     return;
   }
-  auto session =
-      ctx_.registry.OpenSession(transport_id_, block.userName, block.timeout, block.clientVersion);
+  // A tunnel session serves once its real session has opened inside it (the client
+  // knows the tunnel key); until then it counts as no session for the server's limits.
+  const bool serving = block.userName != kTunnelUserName;
+  auto session = ctx_.registry.OpenSession(transport_id_, block.userName, block.timeout,
+                                           block.clientVersion, serving);
   if (!session) {
     Answer(out, h, mkUnsupported, nxcode::kLostCommunication);
     return;
@@ -279,6 +292,8 @@ void FrameHandler::Dispatch(const FrameHeader& h, std::string_view payload, Byte
     reply.errorCode = nxcode::kOutOfMemory;
     reply.payload.clear();
   }
+  if (reply.sessionServes)
+    ctx_.registry.MarkServing(transport_id_, session->sessionId);
   Answer(out, h, mkReply, reply.errorCode, reply.payload);
 }
 

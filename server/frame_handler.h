@@ -64,7 +64,8 @@ class FrameHandler {
  public:
   enum class Result { Continue, Close };
 
-  FrameHandler(ServerContext& context, uint64_t connectionNumber);
+  // `plainSessions` false: only tunnel sessions (the built-in tunnel account) may open.
+  FrameHandler(ServerContext& context, uint64_t connectionNumber, bool plainSessions = true);
   // Tells the registry that the connection's transport has one connection less.
   ~FrameHandler();
   FrameHandler(const FrameHandler&) = delete;
@@ -79,6 +80,10 @@ class FrameHandler {
   bool Handshaken() const { return transport_id_ != 0; }
   // True while a frame has begun but not fully arrived.
   bool InsideFrame() const { return header_have_ > 0 || in_payload_; }
+  // How many frames have begun (their first byte arrived) so far.
+  uint64_t FramesBegun() const { return frames_begun_; }
+  // False once the connection's transport has been dropped (true before a handshake).
+  bool TransportAlive() const { return !Handshaken() || ctx_.registry.Exists(transport_id_); }
 
  private:
   bool MayCarryLargePayload(const FrameHeader& h) const;
@@ -92,11 +97,13 @@ class FrameHandler {
 
   ServerContext& ctx_;
   uint64_t number_;
+  const bool plain_sessions_;
   uint32_t transport_id_ = 0;
 
   char header_buf_[FrameHeader::kSize];
   size_t header_have_ = 0;
   bool in_payload_ = false;
+  uint64_t frames_begun_ = 0;
   FrameHeader header_;
   Bytes payload_;
 };

@@ -1,6 +1,7 @@
 // kantadb-server: the database server program.
 #include <signal.h>
 
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <iostream>
@@ -60,7 +61,10 @@ int main(int argc, char** argv) {
     std::unique_ptr<RequestDispatcher> dispatcher = MakeRequestDispatcher(options, log);
     if (options.tunnel)
       dispatcher = WrapWithTunnel(std::move(dispatcher), accounts, options.tunnelKey, log);
-    TransportRegistry registry;
+    TransportLimits limits;
+    limits.maxHeartbeat = std::chrono::seconds(options.maxHeartbeatSeconds);
+    limits.noSessionTimeout = std::chrono::milliseconds(options.noSessionTimeoutMs);
+    TransportRegistry registry(limits);
     LoginChecker login;
     ServerContext context{registry, *dispatcher, accounts, login, log};
     context.maxFrameLength = options.maxFrameLength;
@@ -74,12 +78,16 @@ int main(int argc, char** argv) {
     tcp.handshakeTimeoutMs = options.handshakeTimeoutMs;
     tcp.frameTimeoutMs = options.frameTimeoutMs;
     tcp.maxConnections = options.maxConnections;
+    tcp.maxPerAddress = options.maxPerAddress;
+    tcp.tunnelOnly = options.tunnelOnly;
     TcpServer server(context, tcp);
     server.Start();
     // The local transports are ready before the server reports itself ready.
     LocalTransports local(context, options, server.Port());
     if (options.localTransports)
       local.Start();
+    if (options.tunnelOnly)
+      log.Line("plain sessions refused over TCP: only the encrypted tunnel is served");
     std::printf("listening on %s:%u\n", options.host.c_str(), server.Port());
     std::fflush(stdout);
     log.Line("server \"" + options.name + "\" listening on " + options.host + ":" +

@@ -126,6 +126,8 @@ void PipeServer::Serve(std::shared_ptr<ServedConnection> c) {
     }
     if (r == FrameHandler::Result::Close)
       break;
+    if (watch.AfterConsume(handler, reason) == QuietConnectionWatch::Step::End)
+      break;
   }
   if (!reason.empty())
     ctx_.log.Line("pipe connection " + std::to_string(c->number) + " dropped: " + reason);

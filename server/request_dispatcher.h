@@ -30,10 +30,13 @@ struct ServerSession {
 };
 
 // The answer to one request: an error code (0 = success; the wire carries 16 bits) and
-// the reply payload.
+// the reply payload. `sessionServes`: this request made a session that did not yet serve
+// anybody a serving one (the encrypted tunnel's real session opened), so that the server's
+// limits for transports without a working session no longer apply to its transport.
 struct DispatchReply {
   uint32_t errorCode = 0;
   Bytes payload;
+  bool sessionServes = false;
 };
 
 class RequestDispatcher {

@@ -92,8 +92,18 @@ ServerOptions ParseServerOptions(const std::vector<std::string>& args) {
       o.handshakeTimeoutMs = static_cast<uint32_t>(ParseNumber(a, value(), 86400000));
     } else if (a == "--frame-timeout") {
       o.frameTimeoutMs = static_cast<uint32_t>(ParseNumber(a, value(), 86400000));
+    } else if (a == "--max-heartbeat") {
+      o.maxHeartbeatSeconds = static_cast<uint32_t>(ParseNumber(a, value(), 86400));
+      if (o.maxHeartbeatSeconds == 0)
+        throw std::invalid_argument("--max-heartbeat: at least 1 second");
+    } else if (a == "--no-session-timeout") {
+      o.noSessionTimeoutMs = static_cast<uint32_t>(ParseNumber(a, value(), 86400000));
     } else if (a == "--max-connections") {
       o.maxConnections = static_cast<size_t>(ParseNumber(a, value(), 100000));
+    } else if (a == "--max-per-address") {
+      o.maxPerAddress = static_cast<size_t>(ParseNumber(a, value(), 100000));
+      if (o.maxPerAddress == 0)
+        throw std::invalid_argument("--max-per-address: at least 1");
     } else if (a == "--no-discovery") {
       o.discovery = false;
     } else if (a == "--no-local") {
@@ -104,12 +114,16 @@ ServerOptions ParseServerOptions(const std::vector<std::string>& args) {
     } else if (a == "--tunnel-key-file") {
       o.tunnel = true;
       o.tunnelKey = TunnelKeyText(ReadKeyFile(value()));
+    } else if (a == "--tunnel-only") {
+      o.tunnelOnly = true;
     } else if (a == "--trace") {
       o.trace = true;
     } else {
       throw std::invalid_argument("unknown option " + a + " (try --help)");
     }
   }
+  if (o.tunnelOnly && !o.tunnel)
+    throw std::invalid_argument("--tunnel-only needs --tunnel-key or --tunnel-key-file");
   return o;
 }
 
@@ -137,14 +151,28 @@ std::string ServerUsage() {
          "                           a longer one closes its connection\n"
          "  --handshake-timeout MS   drop a connection that has not opened or attached a\n"
          "                           transport within MS milliseconds (default 10000)\n"
-         "  --frame-timeout MS       drop a connection that leaves a frame unfinished for MS\n"
-         "                           milliseconds (default 30000)\n"
-         "  --max-connections N      refuse connections beyond N open ones (default 1000)\n"
+         "  --frame-timeout MS       drop a connection whose frame has not arrived whole MS\n"
+         "                           milliseconds after its first byte (default 30000)\n"
+         "  --max-heartbeat SECONDS  longest heartbeat interval a client may announce; a\n"
+         "                           longer one is held to SECONDS, and a transport silent\n"
+         "                           for twice that is dropped (default 60)\n"
+         "  --no-session-timeout MS  drop a transport that has had no working session for\n"
+         "                           MS milliseconds (default 30000; 0: never); a tunnel\n"
+         "                           session works once it has shown the tunnel key\n"
+         "  --max-connections N      refuse connections beyond N open ones (default 1000);\n"
+         "                           when full, a newcomer takes the place of the oldest\n"
+         "                           connection without a working session (open 2 s or\n"
+         "                           more), and the log tells which addresses hold how many\n"
+         "  --max-per-address N      refuse TCP connections beyond N open ones from one\n"
+         "                           client address (default 64)\n"
          "  --no-discovery           do not answer discovery queries\n"
          "  --no-local               serve neither the local pipe nor the local registry\n"
          "  --tunnel-key TEXT        serve the encrypted tunnel with this key (may be empty)\n"
          "  --tunnel-key-file FILE   the same, the key being the first line of FILE (keeps\n"
          "                           it out of the process list; blanks allowed)\n"
+         "  --tunnel-only            over TCP, open only tunnel sessions: a client without\n"
+         "                           the tunnel key cannot log in (local transports still\n"
+         "                           serve plain sessions)\n"
          "  --trace                  log every frame and connection\n"
          "  --help                   show this text\n"
          "\n"

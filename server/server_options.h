@@ -21,13 +21,18 @@ struct ServerOptions {
   uint32_t maxFrameLength = 64u << 20;
   uint32_t handshakeTimeoutMs = 10000;
   uint32_t frameTimeoutMs = 30000;
+  uint32_t maxHeartbeatSeconds = 60;  // longest announced heartbeat interval honoured
+  uint32_t noSessionTimeoutMs =
+      30000;  // a transport without a working session is dropped; 0: never
   size_t maxConnections = 1000;
+  size_t maxPerAddress = 64;  // open TCP connections from one client address
   bool discovery = true;
   bool localTransports = true;  // the local pipe and the local registry
   bool trace = false;
   bool help = false;
-  bool tunnel = false;    // serve the encrypted tunnel (--tunnel-key given)
-  std::string tunnelKey;  // its key, Windows-1252 bytes; empty allowed
+  bool tunnel = false;      // serve the encrypted tunnel (--tunnel-key given)
+  std::string tunnelKey;    // its key, Windows-1252 bytes; empty allowed
+  bool tunnelOnly = false;  // over TCP, refuse every session but the tunnel's
 };
 
 // Parses argv; throws std::invalid_argument with a message naming the option.

@@ -58,17 +58,40 @@ bool WriteAll(int fd, const Bytes& data) {
   return true;
 }
 
+const char* DropText(TransportRegistry::DropReason reason) {
+  switch (reason) {
+    case TransportRegistry::DropReason::Silent:
+      return "silent for twice its heartbeat interval";
+    case TransportRegistry::DropReason::Unconnected:
+      return "without a connection for too long";
+    case TransportRegistry::DropReason::NoSession:
+      return "without a working session for too long";
+    case TransportRegistry::DropReason::Asked:
+      break;
+  }
+  return "ended";
+}
+
 }  // namespace
 
 struct TcpServer::Connection : ServedConnection {
   std::string peer;
   std::atomic<uint32_t> transportId{0};
+  const TransportRegistry* registry = nullptr;
+
+  // Without a handshake, or on a transport without a serving session, a connection does
+  // nothing for anybody (the workstation opens its session right after its transport).
+  bool Evictable() const override {
+    const uint32_t id = transportId;
+    return id == 0 || !registry->HasServingSession(id);
+  }
 };
 
 TcpServer::TcpServer(ServerContext& context, TcpServerOptions options)
     : ctx_(context),
       options_(std::move(options)),
-      connections_(ctx_.log, options_.maxConnections, std::chrono::milliseconds(kPollMs)) {}
+      connections_(ctx_.log, options_.maxConnections, std::chrono::milliseconds(kPollMs),
+                   options_.maxPerAddress) {}
 
 TcpServer::~TcpServer() {
   Stop();
@@ -145,6 +168,8 @@ void TcpServer::AcceptLoop() {
       continue;
     auto c = std::make_shared<Connection>();
     c->peer = Peer(from);
+    c->source = DottedAddress(ntohl(from.sin_addr.s_addr));
+    c->registry = &ctx_.registry;
     connections_.Admit(
         c, fd, [&c] { return "connection " + std::to_string(c->number) + " from " + c->peer; },
         ctx_.trace, [this, c] { Serve(c); });
@@ -152,7 +177,7 @@ void TcpServer::AcceptLoop() {
 }
 
 void TcpServer::Serve(std::shared_ptr<Connection> c) {
-  FrameHandler handler(ctx_, c->number);
+  FrameHandler handler(ctx_, c->number, !options_.tunnelOnly);
   QuietConnectionWatch watch(options_.handshakeTimeoutMs, options_.frameTimeoutMs);
   std::string reason;
   std::vector<char> buffer(kReadChunk);
@@ -175,6 +200,8 @@ void TcpServer::Serve(std::shared_ptr<Connection> c) {
     }
     if (r == FrameHandler::Result::Close)
       break;
+    if (watch.AfterConsume(handler, reason) == QuietConnectionWatch::Step::End)
+      break;
   }
   if (!reason.empty())
     ctx_.log.Line("connection " + std::to_string(c->number) + " from " + c->peer +
@@ -195,9 +222,7 @@ void TcpServer::WatchdogLoop() {
   while (!stop_) {
     std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
     for (auto& d : ctx_.registry.ExpireSilent(TransportRegistry::Clock::now())) {
-      ctx_.log.Line("transport " + std::to_string(d.transportId) +
-                    (d.unconnected ? " without a connection for too long"
-                                   : " silent for twice its heartbeat interval") +
+      ctx_.log.Line("transport " + std::to_string(d.transportId) + " " + DropText(d.reason) +
                     ": dropped with " + std::to_string(d.sessions.size()) + " session(s)");
       for (auto& s : d.sessions)
         ctx_.dispatcher.SessionClosed(s);

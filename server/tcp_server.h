@@ -2,8 +2,11 @@
 // thread through a FrameHandler, drops silent transports, answers discovery queries.
 //
 // Each connection thread waits on its socket in short polls, so Stop() ends every thread
-// within a bounded time, and a connection that never completes its handshake, or stops
-// in the middle of a frame, is dropped after a time-out without affecting anyone else.
+// within a bounded time, and a connection that never completes its handshake, or does not
+// send a frame whole in time, is dropped after a time-out without affecting anyone else.
+// One source address may hold only so many connections, so that one client cannot take
+// every slot, and a full server closes its oldest connection without a session (open for
+// 2 s or more) to make room for a new one.
 #pragma once
 
 #include <atomic>
@@ -25,6 +28,8 @@ struct TcpServerOptions {
   uint32_t handshakeTimeoutMs = 10000;  // a connection must open or attach by then
   uint32_t frameTimeoutMs = 30000;      // a frame once begun must be complete by then
   size_t maxConnections = 1000;
+  size_t maxPerAddress = 64;  // open connections from one client address; 0: no limit
+  bool tunnelOnly = false;    // refuse sessions of every account but the tunnel's
 };
 
 class TcpServer {

@@ -144,7 +144,9 @@ DispatchReply TunnelDispatcher::Credentials(const ServerSession& tunnel,
   Log(tunnel, "real session opened for user \"" + c.userName + "\"");
   char id[4];
   EncodeFixed32(id, real.sessionId);
-  return SealedReply(0, 0, std::string_view(id, sizeof id));
+  DispatchReply reply = SealedReply(0, 0, std::string_view(id, sizeof id));
+  reply.sessionServes = true;
+  return reply;
 }
 
 DispatchReply TunnelDispatcher::HandleRequest(const ServerSession& session, uint32_t messageId,

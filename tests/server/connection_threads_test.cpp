@@ -166,5 +166,116 @@ TEST(ConnectionThreads, NumbersRefusesBeyondTheLimitReapsAndStops) {
                                       "test connection 4"}));
 }
 
+TEST(ConnectionThreads, LimitsEachSourceAndTellsWhoFillsTheListener) {
+  MemoryLog memory;
+  std::atomic<int> served{0};
+  ConnectionThreads threads(memory.Log(), 20, 100ms, 2);
+  std::vector<std::unique_ptr<Pair>> pairs;
+  std::vector<std::shared_ptr<ServedConnection>> conns;
+  auto admit = [&](const std::string& source) {
+    pairs.push_back(std::make_unique<Pair>());
+    auto c = std::make_shared<ServedConnection>();
+    c->source = source;
+    conns.push_back(c);
+    threads.Admit(
+        c, pairs.back()->server, [c] { return "test connection " + std::to_string(c->number); },
+        false, WaitForEnd(c, served));
+    return c->fd >= 0;
+  };
+  // Two from 10.0.0.1; the third and fourth from there are refused, one line for both.
+  EXPECT_TRUE(admit("10.0.0.1"));
+  EXPECT_TRUE(admit("10.0.0.1"));
+  EXPECT_FALSE(admit("10.0.0.1"));
+  EXPECT_FALSE(admit("10.0.0.1"));
+  EXPECT_TRUE(pairs[2]->ClientSeesEnd());
+  // Connections without a source (local ones) are not limited by it.
+  EXPECT_TRUE(admit(""));
+  EXPECT_TRUE(admit(""));
+  EXPECT_TRUE(admit(""));
+  // Fourteen more sources, 10.0.0.2 with two connections: the listener is full at 20.
+  EXPECT_TRUE(admit("10.0.0.2"));
+  EXPECT_TRUE(admit("10.0.0.2"));
+  for (int i = 3; i <= 15; ++i)
+    EXPECT_TRUE(admit("10.0.0." + std::to_string(i)));
+  EXPECT_EQ(OpenCount(threads), 20);
+  EXPECT_FALSE(admit("10.0.0.50"));  // 21st open one: full; who holds what is logged
+  EXPECT_FALSE(admit("10.0.0.51"));  // same episode, held back
+  // A slot given back ends the episode; the next one's breakdown waits for its minute.
+  pairs[0]->CloseClient();
+  ASSERT_TRUE(WaitFinished(*conns[0]));
+  threads.ReapFinished();
+  EXPECT_TRUE(admit("10.0.0.1"));
+  EXPECT_FALSE(admit("10.0.0.52"));
+  threads.StopAll();
+  const std::vector<std::string> lines = memory.Lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "test connection 3 refused: 2 connections open from 10.0.0.1");
+  EXPECT_EQ(lines[1],
+            "test connection 23 refused: 20 connections open, the server is full; by address: "
+            "10.0.0.1 2, 10.0.0.2 2, 10.0.0.10 1, 10.0.0.11 1, 10.0.0.12 1, 10.0.0.13 1, "
+            "10.0.0.14 1, 10.0.0.15 1, 10.0.0.3 1, 10.0.0.4 1 and 5 from 5 more addresses "
+            "(1 similar line(s) held back)");
+}
+
+// A connection whose work the test decides.
+struct IdleOrBusy : ServedConnection {
+  explicit IdleOrBusy(bool isIdle) : idle(isIdle) {}
+  bool Evictable() const override { return idle; }
+  std::atomic<bool> idle;
+};
+
+TEST(ConnectionThreads, AFullListenerClosesItsOldestIdleConnectionToMakeRoom) {
+  MemoryLog memory;
+  std::atomic<int> served{0};
+  ConnectionThreads threads(memory.Log(), 3, 100ms, 0, 0ms);
+  Pair a, b, c, d, e, f;
+  auto busy = std::make_shared<IdleOrBusy>(false);
+  auto idle1 = std::make_shared<IdleOrBusy>(true);
+  auto idle2 = std::make_shared<IdleOrBusy>(true);
+  auto newcomer = std::make_shared<IdleOrBusy>(false);
+  auto another = std::make_shared<IdleOrBusy>(false);
+  auto label = [](const std::shared_ptr<IdleOrBusy>& x) {
+    return [x] { return "test connection " + std::to_string(x->number); };
+  };
+  threads.Admit(busy, a.server, label(busy), false, WaitForEnd(busy, served));
+  threads.Admit(idle1, b.server, label(idle1), false, WaitForEnd(idle1, served));
+  threads.Admit(idle2, c.server, label(idle2), false, WaitForEnd(idle2, served));
+  // Full: the oldest idle one (2, not the busy 1) makes room for 4.
+  threads.Admit(newcomer, d.server, label(newcomer), false, WaitForEnd(newcomer, served));
+  EXPECT_NE(newcomer->fd, -1);
+  EXPECT_TRUE(idle1->drop);
+  EXPECT_TRUE(b.ClientSeesEnd());
+  EXPECT_FALSE(busy->drop);
+  EXPECT_FALSE(idle2->drop);
+  // Once idle2 too has made room (for 5), only working connections are left: refused.
+  threads.Admit(another, e.server, label(another), false, WaitForEnd(another, served));
+  EXPECT_TRUE(idle2->drop);
+  ASSERT_TRUE(WaitFinished(*idle1));
+  ASSERT_TRUE(WaitFinished(*idle2));
+  threads.ReapFinished();
+  auto refused = std::make_shared<IdleOrBusy>(true);
+  threads.Admit(refused, f.server, label(refused), false, WaitForEnd(refused, served));
+  EXPECT_EQ(refused->fd, -1);
+  EXPECT_TRUE(f.ClientSeesEnd());
+  EXPECT_EQ(OpenCount(threads), 3);
+  threads.StopAll();
+  EXPECT_EQ(served, 5);
+  // Evictions and refusals are throttled apart: the second eviction is held back.
+  EXPECT_EQ(memory.Lines(),
+            (std::vector<std::string>{
+                "test connection 4 admitted in place of connection 2, which had no work",
+                "test connection 6 refused: 3 connections open"}));
+
+  // Younger than the eviction age: nobody makes room.
+  ConnectionThreads patient(memory.Log(), 1, 100ms, 0, 10s);
+  Pair g, h;
+  auto old = std::make_shared<IdleOrBusy>(true);
+  auto late = std::make_shared<IdleOrBusy>(false);
+  patient.Admit(old, g.server, label(old), false, WaitForEnd(old, served));
+  patient.Admit(late, h.server, label(late), false, WaitForEnd(late, served));
+  EXPECT_EQ(late->fd, -1);
+  EXPECT_FALSE(old->drop);
+}
+
 }  // namespace
 }  // namespace vantera

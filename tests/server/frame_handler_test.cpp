@@ -183,7 +183,7 @@ TEST(FrameHandler, TransportsLeftWithoutAConnectionAreDroppedAfterTheGrace) {
                                          std::chrono::milliseconds(1));
   ASSERT_EQ(dropped.size(), 1u);
   EXPECT_EQ(dropped[0].transportId, tid);
-  EXPECT_TRUE(dropped[0].unconnected);
+  EXPECT_EQ(dropped[0].reason, TransportRegistry::DropReason::Unconnected);
   ASSERT_EQ(dropped[0].sessions.size(), 1u);
   EXPECT_EQ(dropped[0].sessions[0].sessionId, sid);
   EXPECT_FALSE(s.registry.Exists(tid));

@@ -26,6 +26,7 @@
 namespace vantera {
 namespace {
 
+using namespace std::chrono_literals;
 using testing::Ask;
 using testing::Collect;
 using testing::Reply;
@@ -104,6 +105,58 @@ TEST(TunnelServer, EmptyKeyAndServersWithoutTheTunnel) {
     EXPECT_EQ(c.secured.EstablishSession(0, "", "", 10000, s), nxcode::kUnknownUserOrPassword);
     EXPECT_EQ(server.Stop(), 0);
   }
+}
+
+TEST(TunnelServer, TunnelOnlyRefusesPlainSessionsOverTcp) {
+  EXPECT_THROW(ParseServerOptions({"--tunnel-only"}), std::invalid_argument);
+  EXPECT_TRUE(ParseServerOptions({"--tunnel-key", "k", "--tunnel-only"}).tunnelOnly);
+  ServerProcess server({"--no-discovery", "--tunnel-key", "avain", "--tunnel-only"});
+  EXPECT_TRUE(server.WaitForLog("only the encrypted tunnel is served"));
+  // The workstation with the tunnel key works as before.
+  Client c(server.Port(), "avain");
+  uint32_t s = 0;
+  ASSERT_EQ(c.secured.EstablishSession(0, "", "", 10000, s), 0u);
+  EXPECT_EQ(c.Send(s, 3, "abc").error, nxcode::kNotSupported);
+  // A plain client with the built-in login key and the workstation's empty account does not.
+  TnxWinsockTransport plain{"Plain"};
+  plain.SetServerNameRuntime("127.0.0.1");
+  plain.SetPort(server.Port());
+  plain.SetHeartbeatInterval(0);
+  plain.Open();
+  uint32_t p = 0;
+  EXPECT_EQ(plain.EstablishSession(0, "", "", 10000, p), nxcode::kUnknownUserOrPassword);
+  EXPECT_EQ(p, 0u);
+  EXPECT_TRUE(server.WaitForLog("plain login of user \"\" refused: only the tunnel is served"));
+  EXPECT_EQ(c.Send(s, 4, "").error, nxcode::kNotSupported);
+  plain.Close();
+  EXPECT_EQ(server.Stop(), 0);
+}
+
+TEST(TunnelServer, TunnelSessionsWithoutTheKeyDoNotHoldTheServer) {
+  ServerProcess server(
+      {"--no-discovery", "--tunnel-key", "avain", "--tunnel-only", "--no-session-timeout", "1000"});
+  // The built-in tunnel account opens a tunnel session without the key, but without the
+  // key no real session opens inside it: it is no working session.
+  TnxWinsockTransport keyless{"Keyless"};
+  keyless.SetServerNameRuntime("127.0.0.1");
+  keyless.SetPort(server.Port());
+  keyless.SetHeartbeatInterval(200);  // heartbeats on time: only the session rule applies
+  keyless.Open();
+  uint32_t tunnelSession = 0;
+  ASSERT_EQ(keyless.EstablishSession(0, std::string(kTunnelUserName), std::string(kTunnelPassword),
+                                     10000, tunnelSession),
+            0u);
+  // The workstation with the key: its tunnel session works once its real session opened.
+  Client c(server.Port(), "avain");
+  uint32_t s = 0;
+  ASSERT_EQ(c.secured.EstablishSession(0, "", "", 10000, s), 0u);
+  EXPECT_TRUE(server.WaitForLog("without a working session for too long", 10000));
+  // The keyless transport is gone with its tunnel session.
+  EXPECT_EQ(Ask(keyless, tunnelSession, 65535, "x", 2000).error, nxcode::kLostCommunication);
+  EXPECT_EQ(server.CountInLog("without a working session"), 1);
+  EXPECT_EQ(c.Send(s, 5, "abc").error, nxcode::kNotSupported);
+  keyless.Close();
+  EXPECT_EQ(server.Stop(), 0);
 }
 
 TEST(TunnelServer, TunnelKeyOption) {
