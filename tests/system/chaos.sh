@@ -134,7 +134,7 @@ finish_round() {
     if [ "$back" != 0 ]; then
       local took=$(($(now_ms) - back))
       recoveries=$((recoveries + 1))
-      [ "$took" -gt "$longest_recovery" ] && longest_recovery=$took
+      if [ "$took" -gt "$longest_recovery" ]; then longest_recovery=$took; fi
     fi
   else
     kill "$cp_pid" 2>/dev/null || true
@@ -167,7 +167,7 @@ round() {
       wait "$kanta_pid" 2>/dev/null || true
       # An identification while the server is away fails; the card message stays.
       place "$ws" "${finger[$ws]}"
-      running "$cp_pid" && failed_away=$((failed_away + 1))
+      if running "$cp_pid"; then failed_away=$((failed_away + 1)); fi
       sleep 2
       start_database
       finish_round "$ws" "$customer" "$(now_ms)"
@@ -175,7 +175,7 @@ round() {
     stop-db)
       kill -STOP "$kanta_pid"
       place "$ws" "${finger[$ws]}"
-      running "$cp_pid" && failed_away=$((failed_away + 1))
+      if running "$cp_pid"; then failed_away=$((failed_away + 1)); fi
       sleep "$stop_seconds"
       kill -CONT "$kanta_pid"
       finish_round "$ws" "$customer" "$(now_ms)"
@@ -229,7 +229,7 @@ for n in 1 2; do
   kill "${probe_pid[$n]}" 2>/dev/null || true
   wait "${probe_pid[$n]}" 2>/dev/null || true
   g=$(cat "$work/gui-gap$n.txt" 2>/dev/null || echo 0)
-  [ "$g" -gt "$gap" ] && gap=$g
+  if [ "$g" -gt "$gap" ]; then gap=$g; fi
 done
 for n in 1 2; do
   system_stop "${ws_pid[$n]}" || failures+=("Vantera0$n did not end on SIGTERM (status $?)")
