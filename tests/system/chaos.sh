@@ -106,6 +106,9 @@ cardpoint_no=0
 present() {
   cardpoint_no=$((cardpoint_no + 1))
   cp_out=$work/cardpoint-$cardpoint_no.txt
+  # A line for a workstation that is not logged in is not routed: after a restart of the
+  # message server each workstation logs in again at its next ping.
+  wait_for 30 logged_in "Vantera0$1" || system_fail "Vantera0$1 is not logged in"
   system_spawn "$cp_out" "$cardpoint" --server "127.0.0.1:$msg_port" \
     --name "Kassa$cardpoint_no" present "$2" --to "Vantera0$1" --timeout 120
   cp_pid=$system_pid
