@@ -23,9 +23,6 @@ constexpr int kShiftCells = 2 * kShiftRange / kShiftStep;
 constexpr int kCells = kTurnCells * kShiftCells * kShiftCells;
 constexpr int kCandidates = 3;
 
-// Same share rule: pairs * kShareDen >= smaller set * kShareNum.
-constexpr int kShareNum = 1;
-constexpr int kShareDen = 3;
 
 struct TurnTable {
   std::array<double, kTurnCells> cos{};
@@ -162,6 +159,13 @@ int PairUp(const Minutiae& a, const Minutiae& b, const SortedByX& sorted, const 
 }
 
 }  // namespace
+
+int ScoreOf(int pairs, size_t a, size_t b) {
+  if (pairs < kMinPairs || a == 0 || b == 0)
+    return 0;
+  double share = 100.0 * pairs / std::sqrt(static_cast<double>(a) * static_cast<double>(b));
+  return static_cast<int>(std::min(100.0, std::floor(share)));
+}
 
 MatchResult MatchMinutiae(const Minutiae& a, const Minutiae& b) {
   MatchResult result;
@@ -300,9 +304,8 @@ MatchResult MatchMinutiae(const Minutiae& a, const Minutiae& b) {
       result.alignment = al;
     }
   }
-  size_t smaller = a.size() < b.size() ? a.size() : b.size();
-  result.same = result.pairs >= kMinPairs &&
-                static_cast<size_t>(result.pairs) * kShareDen >= smaller * kShareNum;
+  result.score = ScoreOf(result.pairs, a.size(), b.size());
+  result.same = result.score >= kMatchThreshold;
   return result;
 }
 

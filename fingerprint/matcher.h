@@ -16,6 +16,8 @@
 // Thread-safe: the vote grid is per thread.
 #pragma once
 
+#include <cstddef>
+
 #include "fingerprint/minutia.h"
 
 namespace vantera {
@@ -30,6 +32,7 @@ struct Alignment {
 
 struct MatchResult {
   int pairs = 0;        // minutiae paired under the best alignment
+  int score = 0;        // similarity, 0..100
   bool same = false;    // the decision
   Alignment alignment;  // the best alignment (meaningful when pairs > 0)
 };
@@ -38,6 +41,10 @@ inline constexpr int kMaxTurnDegrees = 45;
 inline constexpr int kPairDistance = 12;
 inline constexpr int kPairAngle = 20;
 inline constexpr int kMinPairs = 10;
+inline constexpr int kMatchThreshold = 30;
+
+// The similarity of two sets of sizes a and b of which pairs were paired.
+int ScoreOf(int pairs, size_t a, size_t b);
 
 MatchResult MatchMinutiae(const Minutiae& a, const Minutiae& b);
 
