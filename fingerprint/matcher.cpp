@@ -23,7 +23,6 @@ constexpr int kShiftCells = 2 * kShiftRange / kShiftStep;
 constexpr int kCells = kTurnCells * kShiftCells * kShiftCells;
 constexpr int kCandidates = 3;
 
-
 struct TurnTable {
   std::array<double, kTurnCells> cos{};
   std::array<double, kTurnCells> sin{};

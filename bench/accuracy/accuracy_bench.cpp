@@ -29,7 +29,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double Ms(Clock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
 
 struct Database {
   // fingers[f][i]: the minutiae of impression i of finger f (empty when enrolment failed).
@@ -91,8 +93,7 @@ Database FromFolder(const std::string& dir) {
 }
 
 int Usage() {
-  std::fprintf(stderr,
-               "Usage: accuracy_bench --rendered F [--impressions N] | --images DIR\n");
+  std::fprintf(stderr, "Usage: accuracy_bench --rendered F [--impressions N] | --images DIR\n");
   return 2;
 }
 
@@ -167,8 +168,8 @@ int main(int argc, char** argv) {
       return;
     std::sort(v.begin(), v.end());
     auto q = [&v](double f) { return v[static_cast<size_t>(f * (v.size() - 1))]; };
-    std::printf("%s_scores=min %.0f p1 %.0f p50 %.0f p99 %.0f max %.0f\n", what, v.front(),
-                q(0.01), q(0.5), q(0.99), v.back());
+    std::printf("%s_scores=min %.0f p1 %.0f p50 %.0f p99 %.0f max %.0f\n", what, v.front(), q(0.01),
+                q(0.5), q(0.99), v.back());
   };
   show("genuine", genuine);
   show("impostor", impostor);

@@ -22,9 +22,10 @@ ErrorRates RatesOf(std::vector<double> genuine, std::vector<double> impostor) {
   r.fmr100 = r.fmr1k = r.fmr10k = r.zero_fmr = 100;
   double best_gap = 1e9;
   for (double t : cuts) {
-    double fnmr = 100.0 * static_cast<double>(std::lower_bound(genuine.begin(), genuine.end(), t) -
-                                              genuine.begin()) /
-                  ng;
+    double fnmr =
+        100.0 *
+        static_cast<double>(std::lower_bound(genuine.begin(), genuine.end(), t) - genuine.begin()) /
+        ng;
     double fmr = 100.0 *
                  static_cast<double>(impostor.end() -
                                      std::lower_bound(impostor.begin(), impostor.end(), t)) /

@@ -9,10 +9,10 @@
 namespace vantera {
 
 struct ErrorRates {
-  double eer = 0;      // percent, where FMR and FNMR cross (their mean at the crossing)
-  double fmr100 = 0;   // lowest FNMR (percent) with FMR <= 1 %
-  double fmr1k = 0;    // ... FMR <= 0.1 %
-  double fmr10k = 0;   // ... FMR <= 0.01 %
+  double eer = 0;       // percent, where FMR and FNMR cross (their mean at the crossing)
+  double fmr100 = 0;    // lowest FNMR (percent) with FMR <= 1 %
+  double fmr1k = 0;     // ... FMR <= 0.1 %
+  double fmr10k = 0;    // ... FMR <= 0.01 %
   double zero_fmr = 0;  // lowest FNMR with no false match
 };
 

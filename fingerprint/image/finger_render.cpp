@@ -234,6 +234,11 @@ float Sample(const MasterPrint& m, double x, double y, float outside) {
 
 }  // namespace
 
+PatternClass PatternClassOf(std::string_view name) {
+  FingerRandom rng(HashOfName(name));
+  return ChooseSingularities(rng).pattern;
+}
+
 MasterPrint RenderMaster(std::string_view name) {
   FingerRandom rng(HashOfName(name));
   MasterPrint m;

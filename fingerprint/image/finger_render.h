@@ -36,9 +36,12 @@ struct MasterPrint {
   static constexpr int kWidth = 448;
   static constexpr int kHeight = 512;
   PatternClass pattern = PatternClass::kArch;
-  std::vector<float> ridges;   // kWidth * kHeight, -1 valley .. +1 ridge
+  std::vector<float> ridges;    // kWidth * kHeight, -1 valley .. +1 ridge
   std::vector<uint8_t> inside;  // 1 on the finger, 0 around it
 };
+
+// The pattern class of a name's finger (without rendering it).
+PatternClass PatternClassOf(std::string_view name);
 
 // Renders the master print of a name (a few tens of milliseconds).
 MasterPrint RenderMaster(std::string_view name);

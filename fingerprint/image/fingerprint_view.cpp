@@ -38,8 +38,8 @@ QImage FingerprintView::ToQImage(const GreyImage& image) {
 
 void FingerprintView::Show(const GreyImage& image, int done, int needed) {
   shown_ = ToQImage(image);
-  picture_->setPixmap(QPixmap::fromImage(shown_.scaled(
-      kShownWidth, kShownHeight, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+  picture_->setPixmap(QPixmap::fromImage(
+      shown_.scaled(kShownWidth, kShownHeight, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
   count_->setText(needed > 1 ? QString("%1/%2").arg(done).arg(needed) : QString());
 }
 

@@ -320,7 +320,9 @@ Grid<uint8_t> Enhance(const Grid<float>& f, const Blocks& b) {
 constexpr std::array<int, 8> kDx = {1, 1, 0, -1, -1, -1, 0, 1};
 constexpr std::array<int, 8> kDy = {0, 1, 1, 1, 0, -1, -1, -1};
 
-uint8_t Px(const Grid<uint8_t>& g, int x, int y) { return g.in(x, y) ? g(x, y) : 0; }
+uint8_t Px(const Grid<uint8_t>& g, int x, int y) {
+  return g.in(x, y) ? g(x, y) : 0;
+}
 
 // Zhang-Suen thinning, in place.
 void Thin(Grid<uint8_t>& g) {
@@ -345,7 +347,8 @@ void Thin(Grid<uint8_t>& g) {
                   (!p7 && p8) + (!p8 && p9) + (!p9 && p2);
           if (t != 1)
             continue;
-          if (step == 0 ? (p2 && p4 && p6) || (p4 && p6 && p8) : (p2 && p4 && p8) || (p2 && p6 && p8))
+          if (step == 0 ? (p2 && p4 && p6) || (p4 && p6 && p8)
+                        : (p2 && p4 && p8) || (p2 && p6 && p8))
             continue;
           clear.emplace_back(x, y);
         }
@@ -384,9 +387,10 @@ struct Walk {
   int end_x = 0, end_y = 0;  // the pixel kTraceLength steps on (or where it stopped)
 };
 
-// Walks from (x, y) through its neighbour (nx, ny) for up to limit steps.
-Walk Follow(const Grid<uint8_t>& g, const Grid<int8_t>& cn, int x, int y, int nx, int ny,
-            int limit) {
+// Walks from (x, y) through its neighbour (nx, ny) for up to limit steps, never into the
+// pixels of `blocked` (the minutia and the first pixels of its other branches).
+Walk Follow(const Grid<uint8_t>& g, const Grid<int8_t>& cn, int x, int y, int nx, int ny, int limit,
+            const std::vector<std::pair<int, int>>& blocked) {
   Walk w;
   int px = x, py = y, cx = nx, cy = ny;
   std::vector<std::pair<int, int>> seen{{x, y}};
@@ -415,6 +419,8 @@ Walk Follow(const Grid<uint8_t>& g, const Grid<int8_t>& cn, int x, int y, int nx
         bool old = false;
         for (size_t k = seen.size() > 4 ? seen.size() - 4 : 0; k < seen.size(); ++k)
           old = old || (seen[k].first == qx && seen[k].second == qy);
+        for (const auto& [bx2, by2] : blocked)
+          old = old || (bx2 == qx && by2 == qy);
         if (old)
           continue;
         bx = qx;
@@ -438,8 +444,8 @@ Walk Follow(const Grid<uint8_t>& g, const Grid<int8_t>& cn, int x, int y, int nx
 }  // namespace
 
 Extraction ExtractMinutiae(const GreyImage& image) {
-  if (image.width < kMinImageSide || image.height < kMinImageSide ||
-      image.width > kMaxImageSide || image.height > kMaxImageSide)
+  if (image.width < kMinImageSide || image.height < kMinImageSide || image.width > kMaxImageSide ||
+      image.height > kMaxImageSide)
     throw EImageError("Image size out of range");
   if (image.pixels.size() != static_cast<size_t>(image.width) * image.height)
     throw EImageError("Image pixel count does not fit its size");
@@ -482,9 +488,8 @@ Extraction ExtractMinutiae(const GreyImage& image) {
         continue;
       Candidate m{x, y, 0, c == 1 ? MinutiaType::kEnding : MinutiaType::kBifurcation, 0};
       double coh = b.coherence(bx, by);
-      m.quality = static_cast<int>(std::clamp(100.0 * std::min(1.0, coh * 1.4) *
-                                                  std::min(1.0, b.spread(bx, by) / 30.0),
-                                              0.0, 100.0));
+      m.quality = static_cast<int>(std::clamp(
+          100.0 * std::min(1.0, coh * 1.4) * std::min(1.0, b.spread(bx, by) / 30.0), 0.0, 100.0));
       // The branches: one neighbour from each run of ridge neighbours.
       std::vector<std::pair<int, int>> starts;
       for (int i = 0; i < 8; ++i) {
@@ -497,7 +502,8 @@ Extraction ExtractMinutiae(const GreyImage& image) {
       if (c == 1) {
         if (starts.size() != 1)
           continue;
-        Walk walk = Follow(skeleton, cn, x, y, starts[0].first, starts[0].second, kPieceLength);
+        Walk walk =
+            Follow(skeleton, cn, x, y, starts[0].first, starts[0].second, kPieceLength, {{x, y}});
         if (walk.met == Met::kFork && walk.steps < kSpurLength)
           m.dropped = true;  // a spur; its fork is dropped below
         if (walk.met == Met::kEnding && walk.steps < kPieceLength)
@@ -507,8 +513,11 @@ Extraction ExtractMinutiae(const GreyImage& image) {
         if (starts.size() != 3)
           continue;
         std::array<double, 3> dir{};
+        std::vector<std::pair<int, int>> blocked = starts;
+        blocked.emplace_back(x, y);
         for (size_t k = 0; k < 3; ++k) {
-          Walk walk = Follow(skeleton, cn, x, y, starts[k].first, starts[k].second, kSpurLength);
+          Walk walk =
+              Follow(skeleton, cn, x, y, starts[k].first, starts[k].second, kSpurLength, blocked);
           if (walk.met != Met::kNothing && walk.steps < kBridgeLength)
             m.dropped = true;  // a spur, bridge or hole
           dir[k] = std::atan2(walk.end_y - y, walk.end_x - x);
@@ -529,6 +538,13 @@ Extraction ExtractMinutiae(const GreyImage& image) {
         }
         m.angle = dir[stem] + kPi;
       }
+      // The ridge orientation gives the axis more steadily than a short trace; the trace
+      // gives the sense along it.
+      double axis = b.angle(bx, by);
+      if (std::fabs(std::remainder(axis - m.angle, 2 * kPi)) > kPi / 2)
+        axis += kPi;
+      if (std::fabs(std::remainder(axis - m.angle, 2 * kPi)) < kPi / 3)
+        m.angle = axis;
       found.push_back(m);
     }
 

@@ -30,7 +30,8 @@ Bytes EncodePng(const GreyImage& image) {
   Bytes header;
   PutBig32(&header, static_cast<uint32_t>(image.width));
   PutBig32(&header, static_cast<uint32_t>(image.height));
-  header += std::string("\x08\x00\x00\x00\x00", 5);  // 8-bit grey, deflate, no filter set, no interlace
+  header +=
+      std::string("\x08\x00\x00\x00\x00", 5);  // 8-bit grey, deflate, no filter set, no interlace
   Chunk(&out, "IHDR", header);
 
   // Each row starts with filter byte 0; the rows go in stored blocks of at most 65535 bytes.
