@@ -216,10 +216,10 @@ MatchResult MatchMinutiae(const Minutiae& a, const Minutiae& b) {
     const double ax = ma.x - kCentreX;
     const double ay = ma.y - kCentreY;
     const int turn = p.turn;
-    // The two turn cells around the proposed turn.
-    double ft = static_cast<double>(turn + kMaxTurnDegrees) / kTurnStep;
-    int k0 = static_cast<int>(ft);  // ft >= 0
-    for (int k = k0; k <= k0 + 1; ++k) {
+    // The nearest turn cell: a cluster of pairs whose turns straddle a cell boundary still
+    // wins in one of its two cells, and half the votes keep the comparison fast.
+    int k0 = (turn + kMaxTurnDegrees + kTurnStep / 2) / kTurnStep;  // the sum is >= 0
+    for (int k = k0; k <= k0; ++k) {
       if (k < 0 || k >= kTurnCells)
         continue;
       double c = kTurns.cos[static_cast<size_t>(k)];

@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QPixmap>
+#include <QSizePolicy>
 #include <QVBoxLayout>
 
 namespace vantera {
@@ -25,6 +26,7 @@ FingerprintView::FingerprintView(FPControl& control, QWidget* parent)
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(picture_, 0, Qt::AlignHCenter);
   layout->addWidget(count_);
+  setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   connect(&control, &FPControl::PlacementImage, this, &FingerprintView::Show);
 }
 
