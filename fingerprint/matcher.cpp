@@ -216,34 +216,24 @@ MatchResult MatchMinutiae(const Minutiae& a, const Minutiae& b) {
     const double ax = ma.x - kCentreX;
     const double ay = ma.y - kCentreY;
     const int turn = p.turn;
-    // The nearest turn cell: a cluster of pairs whose turns straddle a cell boundary still
-    // wins in one of its two cells, and half the votes keep the comparison fast.
-    int k0 = (turn + kMaxTurnDegrees + kTurnStep / 2) / kTurnStep;  // the sum is >= 0
-    for (int k = k0; k <= k0; ++k) {
-      if (k < 0 || k >= kTurnCells)
+    // The nearest turn cell: one vote per pair keeps the comparison fast.
+    {
+      int k = (turn + kMaxTurnDegrees + kTurnStep / 2) / kTurnStep;  // the sum is >= 0
+      if (k >= kTurnCells)
         continue;
       double c = kTurns.cos[static_cast<size_t>(k)];
       double s = kTurns.sin[static_cast<size_t>(k)];
       double tx = (mb.x - kCentreX) - (c * ax - s * ay);
       double ty = (mb.y - kCentreY) - (s * ax + c * ay);
-      // The two shift cells around the proposed shift, on each axis.
-      // Shifts far outside the grid are not worth a vote; +1 - 1 makes the cast a floor.
-      double fx = (tx + kShiftRange) / kShiftStep + 0.5;
-      double fy = (ty + kShiftRange) / kShiftStep + 0.5;
-      if (fx < 0 || fy < 0 || fx > kShiftCells + 1 || fy > kShiftCells + 1)
+      // The shift cell of the proposed shift. A cluster split by a cell boundary still
+      // wins in one of its cells, and the refinement below gathers the pairs of the
+      // neighbouring cells as well. Shifts outside the grid are not worth a vote.
+      double fx = (tx + kShiftRange) / kShiftStep;
+      double fy = (ty + kShiftRange) / kShiftStep;
+      if (fx < 0 || fy < 0 || fx >= kShiftCells || fy >= kShiftCells)
         continue;
-      int x0 = static_cast<int>(fx) - 1;
-      int y0 = static_cast<int>(fy) - 1;
-      for (int x = x0; x <= x0 + 1; ++x) {
-        if (x < 0 || x >= kShiftCells)
-          continue;
-        for (int y = y0; y <= y0 + 1; ++y) {
-          if (y < 0 || y >= kShiftCells)
-            continue;
-          int cell = (k * kShiftCells + x) * kShiftCells + y;
-          Offer(best, cell, grid.Vote(cell));
-        }
-      }
+      int cell = (k * kShiftCells + static_cast<int>(fx)) * kShiftCells + static_cast<int>(fy);
+      Offer(best, cell, grid.Vote(cell));
     }
   }
 

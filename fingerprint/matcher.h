@@ -2,16 +2,23 @@
 //
 // 1. Alignment by voting. Every pair (a in A, b in B) of the same type whose angles differ
 //    by at most kMaxTurnDegrees proposes a turn (the angle difference) and, for that turn,
-//    a shift that carries a onto b. The proposals vote into a grid of turn and shift cells,
-//    each vote spread over the neighbouring cells so that a cluster is not split by a cell
-//    boundary. The best cells are the candidate alignments.
-// 2. Refinement. For each candidate the pairs that voted for it give the mean turn and
-//    shift.
+//    a shift that carries a onto b. Each proposal votes once into a grid of turn and
+//    shift cells. The best cells are the candidate alignments.
+// 2. Refinement. For each candidate the pairs of its cell and the neighbouring ones give
+//    the mean turn and shift.
 // 3. Pairing. A is carried into B's frame by the refined alignment and each minutia of A is
 //    paired with the nearest unpaired minutia of B of the same type within kPairDistance
 //    pixels and kPairAngle degrees.
-// The best candidate's pair count is the score; the sets are the same finger when the
-// count reaches kMinPairs and is a large enough share of the smaller set.
+// The best candidate's pair count gives the score: the paired share of the two sets, in
+// percent of the geometric mean of their sizes (ScoreOf), 0 below kMinPairs pairs. The
+// sets are the same finger at kMatchThreshold or more.
+//
+// Why kMatchThreshold is 30: measured with accuracy_bench on rendered fingers (images
+// rendered, minutiae extracted). Genuine comparisons of 100 fingers x 8 placements
+// (2800) scored 44 to 86, 1 % of them below 53; impostor comparisons scored at most 23 in
+// 4950 and at most 28 in 1.1 million (1500 fingers). 30 lies above every impostor seen
+// and well below the genuine scores. The same rule separates the point sets of the
+// earlier model (matcher_quality_test), whose impostors share well under 30 %.
 //
 // Thread-safe: the vote grid is per thread.
 #pragma once
