@@ -44,8 +44,13 @@ WorkstationFingerprints::WorkstationFingerprints(TfrmVantera& window, std::strin
   const TfrmVanteraUi& ui = window_.ui();
   enrolment_.SetCardSearch([this] { return DBMDHaku_.Execute(); });
 
+  // Each control holder shows the control's latest fingerprint image above its panel.
+  capture_view_ = new FingerprintView(capture_, ui.FPGetTemplateX);
+  ui.FPGetTemplateX->layout()->addWidget(capture_view_.data());
   capture_panel_ = new ReaderPanel(reader_, ReaderTarget::kCapture, ui.FPGetTemplateX);
   ui.FPGetTemplateX->layout()->addWidget(capture_panel_.data());
+  enrolment_view_ = new FingerprintView(enrolment_control_, ui.FPRegTemplateX);
+  ui.FPRegTemplateX->layout()->addWidget(enrolment_view_.data());
   enrolment_panel_ = new ReaderPanel(reader_, ReaderTarget::kEnrolment, ui.FPRegTemplateX);
   ui.FPRegTemplateX->layout()->addWidget(enrolment_panel_.data());
 
@@ -88,6 +93,8 @@ WorkstationFingerprints::WorkstationFingerprints(TfrmVantera& window, std::strin
 WorkstationFingerprints::~WorkstationFingerprints() {
   delete capture_panel_.data();
   delete enrolment_panel_.data();
+  delete capture_view_.data();
+  delete enrolment_view_.data();
 }
 
 void WorkstationFingerprints::SetCardSearch(Enrolment::CardSearch search) {

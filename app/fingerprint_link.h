@@ -20,6 +20,7 @@
 #include "fingerprint/enrolment.h"
 #include "fingerprint/fpsdk_controls.h"
 #include "fingerprint/identification.h"
+#include "fingerprint/image/fingerprint_view.h"
 #include "fingerprint/reader_panel.h"
 #include "fingerprint/simulated_reader.h"
 #include "fingerprint/store.h"
@@ -58,6 +59,8 @@ class WorkstationFingerprints : public FingerprintControls, private WorkflowView
   // After start-up step 5.
   Identification* IdentificationTab() { return identification_.get(); }
   ReaderSocket* Socket() { return socket_.get(); }
+  FingerprintView* CaptureView() { return capture_view_.data(); }
+  FingerprintView* EnrolmentView() { return enrolment_view_.data(); }
 
  private:
   // WorkflowView
@@ -87,6 +90,8 @@ class WorkstationFingerprints : public FingerprintControls, private WorkflowView
   std::unique_ptr<ReaderSocket> socket_;
   QPointer<ReaderPanel> capture_panel_;  // children of the control holders
   QPointer<ReaderPanel> enrolment_panel_;
+  QPointer<FingerprintView> capture_view_;  // the fingerprint pictures, beside the panels
+  QPointer<FingerprintView> enrolment_view_;
   // The window's timers may outlive this part (parts replaced before start-up): their
   // handlers check this token; the button connections end with the context object.
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);

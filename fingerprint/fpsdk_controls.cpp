@@ -28,6 +28,13 @@ int32_t FPControl::Stop() {
   return kStatusOk;
 }
 
+void FPControl::ShowImage(const GreyImage* image, int done, int needed) {
+  if (image == nullptr)
+    return;
+  last_image_ = *image;
+  emit PlacementImage(last_image_, done, needed);
+}
+
 void FPControl::Finish(const IFPTemplate& done) {
   armed_ = false;
   Disarmed();
@@ -40,9 +47,11 @@ int32_t TFPGetTemplateX::SetOwnerWindow(int32_t kind, quintptr window) {
   return kStatusOk;
 }
 
-bool TFPGetTemplateX::TakePlacement(const Minutiae& placement, uint64_t instance_id) {
+bool TFPGetTemplateX::TakePlacement(const Minutiae& placement, uint64_t instance_id,
+                                    const GreyImage* image) {
   if (!IsArmed())
     return false;
+  ShowImage(image, 1, 1);
   TemplateData data;
   data.instance_id = instance_id;
   data.kind = TemplateKind::kCapture;
@@ -56,18 +65,21 @@ bool TFPGetTemplateX::TakePlacement(const Minutiae& placement, uint64_t instance
 }
 
 TFPRegisterTemplateX::Step TFPRegisterTemplateX::TakePlacement(const Minutiae& placement,
-                                                               uint64_t instance_id) {
+                                                               uint64_t instance_id,
+                                                               const GreyImage* image) {
   Step step;
   step.done = PlacementsDone();
   if (!IsArmed())
     return step;
   if (!placements_.empty() && !MatchMinutiae(placement, placements_.front()).same) {
     step.rejected = true;
+    ShowImage(image, step.done, step.needed);
     return step;
   }
   placements_.push_back(placement);
   step.taken = true;
   step.done = PlacementsDone();
+  ShowImage(image, step.done, step.needed);
   if (step.done < kEnrolmentPlacements)
     return step;
 

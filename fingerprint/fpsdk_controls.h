@@ -17,6 +17,11 @@
 //   placement.
 // The statuses are 0 for success; the workflows do not look at them.
 //
+// A placement that came as an image (the simulated reader renders one) raises
+// PlacementImage before the control acts on it, with the placements of the running
+// enrolment counted so far including it (a capture: 1 of 1); a rejected enrolment
+// placement raises it with the count unchanged. LastImage keeps the latest.
+//
 // OnError, OnDevConnected and OnDevDisconnected complete the set of events; the workflows
 // leave them unhandled. InitControl raises OnDevConnected (the simulated device is always
 // present).
@@ -28,6 +33,7 @@
 #include <vector>
 
 #include "fingerprint/fpsdk_objects.h"
+#include "fingerprint/image/grey_image.h"
 #include "fingerprint/minutia.h"
 
 namespace vantera {
@@ -51,9 +57,12 @@ class FPControl : public QObject {
 
   bool IsInitialised() const { return initialised_; }
   bool IsArmed() const { return armed_; }
+  // The image of the latest placement that came with one (empty before).
+  const GreyImage& LastImage() const { return last_image_; }
 
  signals:
   void OnDone(const vantera::IFPTemplate& pTemplate);
+  void PlacementImage(const vantera::GreyImage& image, int done, int needed);
   void OnError(int code, const QString& text);
   void OnDevConnected();
   void OnDevDisconnected();
@@ -64,8 +73,11 @@ class FPControl : public QObject {
   virtual void Disarmed() {}
   // Disarms and raises OnDone with the template.
   void Finish(const IFPTemplate& done);
+  // Keeps the image (when there is one) and raises PlacementImage.
+  void ShowImage(const GreyImage* image, int done, int needed);
 
  private:
+  GreyImage last_image_;
   bool initialised_ = false;
   bool armed_ = false;
 };
@@ -82,7 +94,9 @@ class TFPGetTemplateX : public FPControl {
 
   // One placement. When armed: builds the template (instance id as given), disarms and
   // raises OnDone; returns true. When idle: returns false and nothing happens.
-  bool TakePlacement(const Minutiae& placement, uint64_t instance_id);
+  // image: the placement's image, when it came as one.
+  bool TakePlacement(const Minutiae& placement, uint64_t instance_id,
+                     const GreyImage* image = nullptr);
 
  protected:
   void Armed(bool) override {}
@@ -109,7 +123,8 @@ class TFPRegisterTemplateX : public FPControl {
   // One placement. When armed, a placement of the enrolment's finger is counted (the first
   // placement decides the finger); the kEnrolmentPlacements-th combines them all into one
   // template, disarms and raises OnDone. When idle nothing happens (taken false).
-  Step TakePlacement(const Minutiae& placement, uint64_t instance_id);
+  Step TakePlacement(const Minutiae& placement, uint64_t instance_id,
+                     const GreyImage* image = nullptr);
 
   int PlacementsDone() const { return static_cast<int>(placements_.size()); }
 

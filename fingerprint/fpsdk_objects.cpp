@@ -44,8 +44,8 @@ FPVerifyResult CoFPVerify::CompareTemplates(const IFPTemplate& stored,
   MatchResult match = MatchMinutiae(stored.Data().minutiae, captured.Data().minutiae);
   FPVerifyResult result;
   result.verified = match.same ? 1 : 0;
-  result.score = match.pairs;
-  result.threshold = kMinPairs;
+  result.score = match.score;
+  result.threshold = kMatchThreshold;
   return result;
 }
 

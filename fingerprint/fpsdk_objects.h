@@ -55,7 +55,7 @@ class CoFPTemplate {
 // explain the decision.
 struct FPVerifyResult {
   int16_t verified = 0;   // non-zero: the same finger
-  int32_t score = 0;      // minutiae paired under the best alignment
+  int32_t score = 0;      // similarity 0..100 (matcher.h: ScoreOf)
   int32_t threshold = 0;  // the least score that can verify
   int32_t status = 0;     // 0: compared
 };

@@ -23,10 +23,6 @@ constexpr int kShiftCells = 2 * kShiftRange / kShiftStep;
 constexpr int kCells = kTurnCells * kShiftCells * kShiftCells;
 constexpr int kCandidates = 3;
 
-// Same share rule: pairs * kShareDen >= smaller set * kShareNum.
-constexpr int kShareNum = 1;
-constexpr int kShareDen = 3;
-
 struct TurnTable {
   std::array<double, kTurnCells> cos{};
   std::array<double, kTurnCells> sin{};
@@ -163,6 +159,13 @@ int PairUp(const Minutiae& a, const Minutiae& b, const SortedByX& sorted, const 
 
 }  // namespace
 
+int ScoreOf(int pairs, size_t a, size_t b) {
+  if (pairs < kMinPairs || a == 0 || b == 0)
+    return 0;
+  double share = 100.0 * pairs / std::sqrt(static_cast<double>(a) * static_cast<double>(b));
+  return static_cast<int>(std::min(100.0, std::floor(share)));
+}
+
 MatchResult MatchMinutiae(const Minutiae& a, const Minutiae& b) {
   MatchResult result;
   if (a.empty() || b.empty())
@@ -213,34 +216,24 @@ MatchResult MatchMinutiae(const Minutiae& a, const Minutiae& b) {
     const double ax = ma.x - kCentreX;
     const double ay = ma.y - kCentreY;
     const int turn = p.turn;
-    // The two turn cells around the proposed turn.
-    double ft = static_cast<double>(turn + kMaxTurnDegrees) / kTurnStep;
-    int k0 = static_cast<int>(ft);  // ft >= 0
-    for (int k = k0; k <= k0 + 1; ++k) {
-      if (k < 0 || k >= kTurnCells)
+    // The nearest turn cell: one vote per pair keeps the comparison fast.
+    {
+      int k = (turn + kMaxTurnDegrees + kTurnStep / 2) / kTurnStep;  // the sum is >= 0
+      if (k >= kTurnCells)
         continue;
       double c = kTurns.cos[static_cast<size_t>(k)];
       double s = kTurns.sin[static_cast<size_t>(k)];
       double tx = (mb.x - kCentreX) - (c * ax - s * ay);
       double ty = (mb.y - kCentreY) - (s * ax + c * ay);
-      // The two shift cells around the proposed shift, on each axis.
-      // Shifts far outside the grid are not worth a vote; +1 - 1 makes the cast a floor.
-      double fx = (tx + kShiftRange) / kShiftStep + 0.5;
-      double fy = (ty + kShiftRange) / kShiftStep + 0.5;
-      if (fx < 0 || fy < 0 || fx > kShiftCells + 1 || fy > kShiftCells + 1)
+      // The shift cell of the proposed shift. A cluster split by a cell boundary still
+      // wins in one of its cells, and the refinement below gathers the pairs of the
+      // neighbouring cells as well. Shifts outside the grid are not worth a vote.
+      double fx = (tx + kShiftRange) / kShiftStep;
+      double fy = (ty + kShiftRange) / kShiftStep;
+      if (fx < 0 || fy < 0 || fx >= kShiftCells || fy >= kShiftCells)
         continue;
-      int x0 = static_cast<int>(fx) - 1;
-      int y0 = static_cast<int>(fy) - 1;
-      for (int x = x0; x <= x0 + 1; ++x) {
-        if (x < 0 || x >= kShiftCells)
-          continue;
-        for (int y = y0; y <= y0 + 1; ++y) {
-          if (y < 0 || y >= kShiftCells)
-            continue;
-          int cell = (k * kShiftCells + x) * kShiftCells + y;
-          Offer(best, cell, grid.Vote(cell));
-        }
-      }
+      int cell = (k * kShiftCells + static_cast<int>(fx)) * kShiftCells + static_cast<int>(fy);
+      Offer(best, cell, grid.Vote(cell));
     }
   }
 
@@ -300,9 +293,8 @@ MatchResult MatchMinutiae(const Minutiae& a, const Minutiae& b) {
       result.alignment = al;
     }
   }
-  size_t smaller = a.size() < b.size() ? a.size() : b.size();
-  result.same = result.pairs >= kMinPairs &&
-                static_cast<size_t>(result.pairs) * kShareDen >= smaller * kShareNum;
+  result.score = ScoreOf(result.pairs, a.size(), b.size());
+  result.same = result.score >= kMatchThreshold;
   return result;
 }
 

@@ -2,19 +2,28 @@
 //
 // 1. Alignment by voting. Every pair (a in A, b in B) of the same type whose angles differ
 //    by at most kMaxTurnDegrees proposes a turn (the angle difference) and, for that turn,
-//    a shift that carries a onto b. The proposals vote into a grid of turn and shift cells,
-//    each vote spread over the neighbouring cells so that a cluster is not split by a cell
-//    boundary. The best cells are the candidate alignments.
-// 2. Refinement. For each candidate the pairs that voted for it give the mean turn and
-//    shift.
+//    a shift that carries a onto b. Each proposal votes once into a grid of turn and
+//    shift cells. The best cells are the candidate alignments.
+// 2. Refinement. For each candidate the pairs of its cell and the neighbouring ones give
+//    the mean turn and shift.
 // 3. Pairing. A is carried into B's frame by the refined alignment and each minutia of A is
 //    paired with the nearest unpaired minutia of B of the same type within kPairDistance
 //    pixels and kPairAngle degrees.
-// The best candidate's pair count is the score; the sets are the same finger when the
-// count reaches kMinPairs and is a large enough share of the smaller set.
+// The best candidate's pair count gives the score: the paired share of the two sets, in
+// percent of the geometric mean of their sizes (ScoreOf), 0 below kMinPairs pairs. The
+// sets are the same finger at kMatchThreshold or more.
+//
+// Why kMatchThreshold is 36: measured with accuracy_bench on rendered fingers (images
+// rendered, minutiae extracted). Genuine comparisons of 100 fingers x 8 placements
+// (2800) scored 44 to 86, 1 % of them below 53. Impostor comparisons of 1500 fingers
+// (1.12 million) scored at most 32, and 13 of them reached 30. 36 lies a few points above
+// every impostor seen and 8 below the lowest genuine score. The same rule separates the
+// point sets of the earlier model (matcher_quality_test), whose impostors share far less.
 //
 // Thread-safe: the vote grid is per thread.
 #pragma once
+
+#include <cstddef>
 
 #include "fingerprint/minutia.h"
 
@@ -30,6 +39,7 @@ struct Alignment {
 
 struct MatchResult {
   int pairs = 0;        // minutiae paired under the best alignment
+  int score = 0;        // similarity, 0..100
   bool same = false;    // the decision
   Alignment alignment;  // the best alignment (meaningful when pairs > 0)
 };
@@ -38,6 +48,10 @@ inline constexpr int kMaxTurnDegrees = 45;
 inline constexpr int kPairDistance = 12;
 inline constexpr int kPairAngle = 20;
 inline constexpr int kMinPairs = 10;
+inline constexpr int kMatchThreshold = 36;
+
+// The similarity of two sets of sizes a and b of which pairs were paired.
+int ScoreOf(int pairs, size_t a, size_t b);
 
 MatchResult MatchMinutiae(const Minutiae& a, const Minutiae& b);
 

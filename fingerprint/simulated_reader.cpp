@@ -2,7 +2,8 @@
 
 #include <random>
 
-#include "fingerprint/simulated_finger.h"
+#include "fingerprint/image/finger_render.h"
+#include "fingerprint/image/minutia_extract.h"
 
 namespace vantera {
 namespace {
@@ -27,14 +28,16 @@ PlaceReply SimulatedReader::Place(std::string_view finger, ReaderTarget target) 
   if (!to_enrolment && !to_capture)
     return reply;  // none armed
 
-  Minutiae placement = PlaceFinger(PatternOfFinger(finger), random_);
+  // A fresh impression of the finger, read the way a real reader's image is.
+  const GreyImage image = RenderFinger(finger, random_.Next());
+  Minutiae placement = ExtractMinutiae(image).minutiae;
   uint64_t instance_id = random_.Next();
   if (to_capture) {
-    capture_.TakePlacement(placement, instance_id);
+    capture_.TakePlacement(placement, instance_id, &image);
     reply.outcome = PlaceOutcome::kCaptured;
     return reply;
   }
-  TFPRegisterTemplateX::Step step = enrolment_.TakePlacement(placement, instance_id);
+  TFPRegisterTemplateX::Step step = enrolment_.TakePlacement(placement, instance_id, &image);
   reply.outcome = step.rejected ? PlaceOutcome::kRejected : PlaceOutcome::kEnrolled;
   reply.done = step.done;
   reply.needed = step.needed;

@@ -5,8 +5,10 @@
 // is armed, else the capture control while it is armed, else none. kCapture and kEnrolment
 // name the control; when that one is not armed, nothing happens ("none armed").
 //
-// Every placement draws from the reader's own random source, so each yields a fresh
-// template; every template gets a fresh instance id from the same source.
+// Every placement draws an impression number from the reader's own random source and
+// renders that impression of the named finger (finger_render.h); the extractor reads its
+// minutiae as it would a real reader's image, and the control gets them with the image.
+// Every template gets a fresh instance id from the same source.
 //
 // Lives on the GUI thread with the controls, which must outlive it.
 #pragma once

@@ -16,7 +16,8 @@
 #include <memory>
 #include <vector>
 
-#include "fingerprint/simulated_finger.h"
+#include "fingerprint/image/finger_render.h"
+#include "fingerprint/image/minutia_extract.h"
 #include "tests/fingerprint/qt_app.h"
 
 namespace vantera {
@@ -135,10 +136,14 @@ TEST(ReaderSocket, ReaderToolCompletesTheArmedControl) {
   ws.capture.Start();
   ASSERT_EQ(Place(dir.path, "777/vasen etusormi \xC3\xA4").exit_code, 0);
   ASSERT_EQ(ws.captured.size(), 2u);
-  FingerRandom rng(1);
+  // Another impression of the finger named in Windows-1252 matches; one of the name's
+  // UTF-8 bytes taken as they are is another finger.
   TemplateData fresh;
-  fresh.minutiae = PlaceFinger(PatternOfFinger("777/vasen etusormi \xE4"), rng);
+  fresh.minutiae = ExtractMinutiae(RenderFinger("777/vasen etusormi \xE4", 12345)).minutiae;
   EXPECT_NE(CoFPVerify().CompareTemplates(ws.captured[1], IFPTemplate(fresh)).verified, 0);
+  TemplateData utf8;
+  utf8.minutiae = ExtractMinutiae(RenderFinger("777/vasen etusormi \xC3\xA4", 12345)).minutiae;
+  EXPECT_EQ(CoFPVerify().CompareTemplates(ws.captured[1], IFPTemplate(utf8)).verified, 0);
 }
 
 TEST(ReaderSocket, SocketFileIsOwnedAndRemovedOnShutdown) {

@@ -1,6 +1,7 @@
 // vantera-reader: places a named finger on the simulated reader of a running workstation.
 //
 //   vantera-reader place NAME... [--to auto|capture|enrol] [--runtime-dir DIR] [--timeout S]
+//   vantera-reader render NAME... [--placement N] --out FILE.png
 //
 // Exit codes: 0 a control took the placement; 1 no control armed, the placement rejected,
 // no workstation running, or no answer in time; 2 wrong usage.
@@ -19,6 +20,8 @@
 #include <vector>
 
 #include "core/runtime_dir.h"
+#include "fingerprint/image/finger_render.h"
+#include "fingerprint/image/png_file.h"
 #include "fingerprint/reader_protocol.h"
 
 namespace vantera {
@@ -26,8 +29,10 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: vantera-reader place NAME... [options]\n"
+    "       vantera-reader render NAME... [--placement N] --out FILE.png\n"
     "Places the finger NAME (e.g. \"12345/oikea etusormi\"; several words are joined with\n"
-    "blanks) on the simulated reader of the running workstation.\n"
+    "blanks) on the simulated reader of the running workstation, or writes the image of\n"
+    "one placement of it (placement N, default 0: the same image every time) as a PNG file.\n"
     "\n"
     "Options:\n"
     "  --to auto|capture|enrol  the control to complete (default auto: the enrolment\n"
@@ -35,6 +40,8 @@ constexpr const char* kUsage =
     "  --runtime-dir DIR        the workstation's runtime folder (default\n"
     "                           $XDG_RUNTIME_DIR/vantera or /tmp/vantera-<uid>)\n"
     "  --timeout SECONDS        how long to wait for the answer (default 30)\n"
+    "  --placement N            render: the placement number (0 to 2^32-1)\n"
+    "  --out FILE.png           render: the file to write\n"
     "  -h, --help               this text\n"
     "\n"
     "Exit codes: 0 placed; 1 no control armed, placement rejected, no workstation\n"
@@ -102,22 +109,52 @@ bool ReadLine(int fd, int timeout_ms, std::string* line, std::string* why) {
   return true;
 }
 
+// Writes the image of one placement of the named finger.
+int Render(const std::vector<std::string>& words, uint64_t placement, const std::string& out) {
+  if (words.size() < 2)
+    return Usage("render needs the finger's name");
+  if (out.empty())
+    return Usage("render needs --out FILE.png");
+  std::string finger;
+  for (size_t i = 1; i < words.size(); ++i)
+    finger += (i > 1 ? " " : "") + words[i];
+  if (finger.size() > kMaxFingerName)
+    return Usage("the finger's name is longer than 255 bytes");
+  std::string why;
+  if (!WritePngFile(out, RenderFinger(finger, placement), &why))
+    return Failure(why);
+  return 0;
+}
+
 int Run(int argc, char** argv) {
   std::vector<std::string> words;
   std::string runtime_dir;
   ReaderTarget target = ReaderTarget::kAuto;
   int timeout_s = 30;
+  uint64_t placement = 0;
+  std::string out;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "-h" || arg == "--help") {
       std::fputs(kUsage, stdout);
       return 0;
     }
-    if (arg == "--to" || arg == "--runtime-dir" || arg == "--timeout") {
+    if (arg == "--to" || arg == "--runtime-dir" || arg == "--timeout" || arg == "--placement" ||
+        arg == "--out") {
       if (i + 1 >= argc)
         return Usage(arg + " needs a value");
       std::string value = argv[++i];
-      if (arg == "--to") {
+      if (arg == "--out") {
+        out = value;
+      } else if (arg == "--placement") {
+        char* end = nullptr;
+        errno = 0;
+        unsigned long long n = std::strtoull(value.c_str(), &end, 10);
+        if (end == value.c_str() || *end != '\0' || errno != 0 || value[0] == '-' ||
+            n > 0xFFFFFFFFull)
+          return Usage("--placement takes a whole number from 0 to 4294967295");
+        placement = n;
+      } else if (arg == "--to") {
         auto t = TargetFromName(value);
         if (!t)
           return Usage("unknown target " + value);
@@ -139,6 +176,8 @@ int Run(int argc, char** argv) {
   }
   if (words.empty())
     return Usage("no command");
+  if (words[0] == "render")
+    return Render(words, placement, out);
   if (words[0] != "place")
     return Usage("unknown command " + words[0]);
   if (words.size() < 2)
