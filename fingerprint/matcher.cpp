@@ -22,6 +22,8 @@ constexpr int kShiftRange = 192;
 constexpr int kShiftCells = 2 * kShiftRange / kShiftStep;
 constexpr int kCells = kTurnCells * kShiftCells * kShiftCells;
 constexpr int kCandidates = 3;
+// Turns of a pair in whole degrees, -kMaxTurnDegrees..kMaxTurnDegrees.
+constexpr int kTurnSlots = 2 * kMaxTurnDegrees + 1;
 
 struct TurnTable {
   std::array<double, kTurnCells> cos{};
@@ -66,6 +68,10 @@ struct Candidate {
 
 // Keeps the kCandidates cells with most votes, best first, each cell once.
 void Offer(std::array<Candidate, kCandidates>& best, int cell, uint32_t votes) {
+  // A kept cell holds at least the last kept count, so a count that does not pass it
+  // belongs to a cell that is not kept, and it stays out.
+  if (votes <= best[kCandidates - 1].votes)
+    return;
   size_t at = kCandidates;
   for (size_t i = 0; i < kCandidates; ++i)
     if (best[i].cell == cell)
@@ -118,7 +124,8 @@ int PairUp(const Minutiae& a, const Minutiae& b, const SortedByX& sorted, const 
   double c = std::cos(rad);
   double s = std::sin(rad);
   int turn = static_cast<int>(std::lround(al.turn_degrees));
-  std::vector<bool> used(b.size(), false);
+  thread_local std::vector<uint8_t> used;
+  used.assign(b.size(), 0);
   int pairs = 0;
   for (const Minutia& m : a) {
     double px = m.x - kCentreX;
@@ -150,7 +157,7 @@ int PairUp(const Minutiae& a, const Minutiae& b, const SortedByX& sorted, const 
       found = static_cast<int>(j);
     }
     if (found >= 0) {
-      used[static_cast<size_t>(found)] = true;
+      used[static_cast<size_t>(found)] = 1;
       ++pairs;
     }
   }
@@ -175,7 +182,9 @@ MatchResult MatchMinutiae(const Minutiae& a, const Minutiae& b) {
 
   // B by type, each in order of angle: the pairs within the turn limit are found by a
   // window search instead of trying every pair.
-  std::array<std::vector<std::pair<int, int>>, 3> by_type;  // (angle, index in b)
+  thread_local std::array<std::vector<std::pair<int, int>>, 3> by_type;  // (angle, index)
+  for (auto& list : by_type)
+    list.clear();
   for (size_t j = 0; j < b.size(); ++j) {
     size_t t = static_cast<size_t>(b[j].type);
     if (t < by_type.size())
@@ -183,8 +192,8 @@ MatchResult MatchMinutiae(const Minutiae& a, const Minutiae& b) {
   }
   for (auto& list : by_type)
     std::sort(list.begin(), list.end());
-  std::vector<Pair> pairs;
-  pairs.reserve(a.size() * b.size() / 4);
+  thread_local std::vector<Pair> pairs;
+  pairs.clear();
   for (size_t i = 0; i < a.size(); ++i) {
     const Minutia& ma = a[i];
     size_t t = static_cast<size_t>(ma.type);
@@ -237,6 +246,22 @@ MatchResult MatchMinutiae(const Minutiae& a, const Minutiae& b) {
     }
   }
 
+  // The pairs in order of turn (a counting sort), so that the refinement of a cell visits
+  // only the pairs of the turns near it.
+  std::array<int, kTurnSlots + 1> turn_start{};
+  for (const Pair& p : pairs)
+    ++turn_start[static_cast<size_t>(p.turn + kMaxTurnDegrees) + 1];
+  for (size_t t = 1; t < turn_start.size(); ++t)
+    turn_start[t] += turn_start[t - 1];
+  thread_local std::vector<int> by_turn;
+  by_turn.resize(pairs.size());
+  std::array<int, kTurnSlots + 1> next = turn_start;
+  for (size_t i = 0; i < pairs.size(); ++i) {
+    size_t slot = static_cast<size_t>(pairs[i].turn + kMaxTurnDegrees);
+    by_turn[static_cast<size_t>(next[slot]++)] = static_cast<int>(i);
+  }
+
+  thread_local std::vector<const Pair*> voters;
   const SortedByX sorted(b);
   for (const Candidate& cand : best) {
     if (cand.cell < 0)
@@ -244,19 +269,20 @@ MatchResult MatchMinutiae(const Minutiae& a, const Minutiae& b) {
     int k = cand.cell / (kShiftCells * kShiftCells);
     int x = cand.cell / kShiftCells % kShiftCells;
     int y = cand.cell % kShiftCells;
-    double cell_turn = k * kTurnStep - kMaxTurnDegrees;
     double cell_x = (x + 0.5) * kShiftStep - kShiftRange;
     double cell_y = (y + 0.5) * kShiftStep - kShiftRange;
     double c = kTurns.cos[static_cast<size_t>(k)];
     double s = kTurns.sin[static_cast<size_t>(k)];
 
-    // Refinement: the pairs that voted for this cell.
+    // Refinement: the pairs near this cell, among the pairs of the turns within one turn
+    // step of it.
     double sum_turn = 0;
     int support = 0;
-    std::vector<const Pair*> voters;
-    for (const Pair& p : pairs) {
-      if (std::abs(p.turn - cell_turn) > kTurnStep)
-        continue;
+    voters.clear();
+    const size_t lo = static_cast<size_t>(std::max(0, k - 1) * kTurnStep);
+    const size_t hi = static_cast<size_t>(std::min(kTurnCells - 1, k + 1) * kTurnStep);
+    for (int at = turn_start[lo]; at < turn_start[hi + 1]; ++at) {
+      const Pair& p = pairs[static_cast<size_t>(by_turn[static_cast<size_t>(at)])];
       const Minutia& ma = a[static_cast<size_t>(p.a)];
       const Minutia& mb = b[static_cast<size_t>(p.b)];
       double ax = ma.x - kCentreX;
