@@ -192,18 +192,39 @@ MatchResult MatchMinutiae(const Minutiae& a, const Minutiae& b) {
   }
   for (auto& list : by_type)
     std::sort(list.begin(), list.end());
+  // Pairs and their votes in one sweep. Each pair votes once, into its nearest turn cell
+  // and the shift cell of the shift that carries a onto b. A cluster split by a cell
+  // boundary still wins in one of its cells, and the refinement below gathers the pairs of
+  // the neighbouring cells as well. Shifts outside the grid are not worth a vote.
   thread_local std::vector<Pair> pairs;
   pairs.clear();
+  std::array<Candidate, kCandidates> best{};
   for (size_t i = 0; i < a.size(); ++i) {
     const Minutia& ma = a[i];
     size_t t = static_cast<size_t>(ma.type);
     if (t >= by_type.size())
       continue;
     const auto& list = by_type[t];
+    const double ax = ma.x - kCentreX;
+    const double ay = ma.y - kCentreY;
     auto scan = [&](int lo, int hi) {
       auto it = std::lower_bound(list.begin(), list.end(), std::pair<int, int>(lo, -1));
-      for (; it != list.end() && it->first <= hi; ++it)
-        pairs.push_back({static_cast<int>(i), it->second, AngleDifference(ma.angle, it->first)});
+      for (; it != list.end() && it->first <= hi; ++it) {
+        const int turn = AngleDifference(ma.angle, it->first);
+        pairs.push_back({static_cast<int>(i), it->second, turn});
+        const int k = (turn + kMaxTurnDegrees + kTurnStep / 2) / kTurnStep;  // the sum is >= 0
+        const Minutia& mb = b[static_cast<size_t>(it->second)];
+        const double c = kTurns.cos[static_cast<size_t>(k)];
+        const double s = kTurns.sin[static_cast<size_t>(k)];
+        const double tx = (mb.x - kCentreX) - (c * ax - s * ay);
+        const double ty = (mb.y - kCentreY) - (s * ax + c * ay);
+        const double fx = (tx + kShiftRange) / kShiftStep;
+        const double fy = (ty + kShiftRange) / kShiftStep;
+        if (fx < 0 || fy < 0 || fx >= kShiftCells || fy >= kShiftCells)
+          continue;
+        int cell = (k * kShiftCells + static_cast<int>(fx)) * kShiftCells + static_cast<int>(fy);
+        Offer(best, cell, grid.Vote(cell));
+      }
     };
     int lo = ma.angle - kMaxTurnDegrees;
     int hi = ma.angle + kMaxTurnDegrees;
@@ -215,34 +236,6 @@ MatchResult MatchMinutiae(const Minutiae& a, const Minutiae& b) {
       scan(0, hi - 360);
     } else {
       scan(lo, hi);
-    }
-  }
-
-  std::array<Candidate, kCandidates> best{};
-  for (const Pair& p : pairs) {
-    const Minutia& ma = a[static_cast<size_t>(p.a)];
-    const Minutia& mb = b[static_cast<size_t>(p.b)];
-    const double ax = ma.x - kCentreX;
-    const double ay = ma.y - kCentreY;
-    const int turn = p.turn;
-    // The nearest turn cell: one vote per pair keeps the comparison fast.
-    {
-      int k = (turn + kMaxTurnDegrees + kTurnStep / 2) / kTurnStep;  // the sum is >= 0
-      if (k >= kTurnCells)
-        continue;
-      double c = kTurns.cos[static_cast<size_t>(k)];
-      double s = kTurns.sin[static_cast<size_t>(k)];
-      double tx = (mb.x - kCentreX) - (c * ax - s * ay);
-      double ty = (mb.y - kCentreY) - (s * ax + c * ay);
-      // The shift cell of the proposed shift. A cluster split by a cell boundary still
-      // wins in one of its cells, and the refinement below gathers the pairs of the
-      // neighbouring cells as well. Shifts outside the grid are not worth a vote.
-      double fx = (tx + kShiftRange) / kShiftStep;
-      double fy = (ty + kShiftRange) / kShiftStep;
-      if (fx < 0 || fy < 0 || fx >= kShiftCells || fy >= kShiftCells)
-        continue;
-      int cell = (k * kShiftCells + static_cast<int>(fx)) * kShiftCells + static_cast<int>(fy);
-      Offer(best, cell, grid.Vote(cell));
     }
   }
 
