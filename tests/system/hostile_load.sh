@@ -7,11 +7,12 @@
 #                    stay silent, half trickle a byte every 5 s. The server refuses what
 #                    passes its per-address limit and closes the rest after its login time;
 #                    the helper opens new ones all the time.
-#   database server: 960 connections from 127.0.0.10-25 (16 x 60) that open a transport
+#   database server: 1000 connections from 127.0.0.10-29 (20 x 50) that open a transport
 #                    announcing a heartbeat of 0xFFFFFFFF ms; half then stay silent, half
-#                    trickle a frame header. 960, not 1000: the server has 1000 slots, and
-#                    this checks that the workstation still gets one while the others are
-#                    held; 60 a source address stays under a limit of 64 per address.
+#                    trickle a frame header. They fill the server's 1000 slots (50 a
+#                    source address stays under the limit of 64 per address): the
+#                    workstation must still get in, in place of a connection without a
+#                    session, and keep its own.
 # The workstation and the card point come from 127.0.0.1, bound by name in --clients.
 # Prints "rounds succeeded / rounds", the connections refused and both servers' memory.
 # Runs in about a minute.
@@ -55,16 +56,20 @@ system_spawn "$work/hostile-msg.txt" python3 "$hostile" --kind msg --target "$ms
   --sources 127.0.0.2-9 --per-source 125 --seconds 150 --status "$work/status-msg"
 load_msg=$system_pid
 system_spawn "$work/hostile-db.txt" python3 "$hostile" --kind db --target "127.0.0.1:$kanta_port" \
-  --sources 127.0.0.10-25 --per-source 60 --seconds 150 --status "$work/status-db"
+  --sources 127.0.0.10-29 --per-source 50 --seconds 150 --status "$work/status-db"
 load_db=$system_pid
 # open_at_least FILE N: the helper's status file shows N or more connections open.
 open_at_least() { [ -s "$1" ] && [ "$(cut -d' ' -f1 "$1")" -ge "$2" ]; }
-wait_for 30 open_at_least "$work/status-db" 900 ||
+wait_for 30 open_at_least "$work/status-db" 1000 ||
   system_fail "the database load did not get in place: $(cat "$work/status-db" 2>/dev/null)"
 wait_for 30 open_at_least "$work/status-msg" 200 ||
   system_fail "the message load did not get in place: $(cat "$work/status-msg" 2>/dev/null)"
 echo "load in place: $(cut -d' ' -f1 "$work/status-db") database and" \
   "$(cut -d' ' -f1 "$work/status-msg") message-server connections open"
+
+# The database server is full now. It makes room for a newcomer only in place of a
+# connection without a session that is at least 2 s old, so the flood is given that age.
+sleep 3
 
 # The workstation starts under the load: database over TCP, a runtime folder of its own.
 run=$work/run-ws
