@@ -90,6 +90,22 @@ void Freeze(pid_t pid) {
   }
 }
 
+// Sends SIGTERM to `vantera` while `server` is frozen: the program ends within 10 s by
+// its orderly shut-down; then the server goes on and is stopped.
+void ExpectSigtermEndsItWithinTenSeconds(Workstation& vantera, testing::ServerProcess& server) {
+  const Clock::time_point start = Clock::now();
+  ASSERT_EQ(::kill(vantera.Pid(), SIGTERM), 0);
+  const int status = vantera.WaitFor(std::chrono::milliseconds(10000));
+  const double took = std::chrono::duration<double>(Clock::now() - start).count();
+  ::kill(server.Pid(), SIGCONT);
+
+  ASSERT_NE(status, -1) << "still running 10 s after SIGTERM";
+  EXPECT_LT(took, 10.0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);  // the orderly shut-down order, not the watchdog
+  EXPECT_EQ(server.Stop(), 0);
+}
+
 TEST(StalledServerProgram, SigtermEndsTheWorkstationWithinTenSecondsWhileItsServerIsStopped) {
   testing::TempDir dir;
   testing::ServerProcess server({"--name", "Keskus"});
@@ -102,17 +118,7 @@ TEST(StalledServerProgram, SigtermEndsTheWorkstationWithinTenSecondsWhileItsServ
   std::this_thread::sleep_for(std::chrono::milliseconds(1000));
 
   Freeze(server.Pid());
-  const Clock::time_point start = Clock::now();
-  ASSERT_EQ(::kill(vantera.Pid(), SIGTERM), 0);
-  const int status = vantera.WaitFor(std::chrono::milliseconds(10000));
-  const double took = std::chrono::duration<double>(Clock::now() - start).count();
-  ::kill(server.Pid(), SIGCONT);
-
-  ASSERT_NE(status, -1) << "still running 10 s after SIGTERM";
-  EXPECT_LT(took, 10.0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);  // the orderly shut-down order, not the watchdog
-  EXPECT_EQ(server.Stop(), 0);
+  ExpectSigtermEndsItWithinTenSeconds(vantera, server);
 }
 
 // The placement starts an identification pass, whose first table opening waits on the GUI
@@ -136,17 +142,7 @@ TEST(StalledServerProgram, SigtermEndsTheWorkstationWhileAnIdentificationWaitsFo
       dir.File(""), VANTERA_READER_EXE);
   ASSERT_GT(reader.Pid(), 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // the pass is waiting now
-  const Clock::time_point start = Clock::now();
-  ASSERT_EQ(::kill(vantera.Pid(), SIGTERM), 0);
-  const int status = vantera.WaitFor(std::chrono::milliseconds(10000));
-  const double took = std::chrono::duration<double>(Clock::now() - start).count();
-  ::kill(server.Pid(), SIGCONT);
-
-  ASSERT_NE(status, -1) << "still running 10 s after SIGTERM";
-  EXPECT_LT(took, 10.0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);  // the orderly shut-down order, not the watchdog
-  EXPECT_EQ(server.Stop(), 0);
+  ExpectSigtermEndsItWithinTenSeconds(vantera, server);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "fingerprint/DbMdHakForm.h"
 #include "fingerprint/cursor_grid_model.h"
 #include "server/engine/data_folder.h"
+#include "tests/fingerprint/customer_rows.h"
 #include "tests/fingerprint/search_data.h"
 #include "tests/server/engine_test_support.h"
 #include "tests/server/server_process.h"
@@ -75,25 +76,8 @@ class CardSearchOverManyCustomers : public ::testing::Test {
   // The other counter adds a customer with one card.
   void OtherAddsCustomer(const std::string& as_no, const std::string& name, const std::string& card,
                          const std::string& short_no) {
-    TnxTable asiakas("TblAsiakas");
-    asiakas.SetDatabase(&other.nxDatabase);
-    asiakas.SetTableName("ASIAKAS");
-    asiakas.Open();
-    asiakas.Append();
-    asiakas.FieldByName("AsNo").SetAsString(std::string(15 - as_no.size(), ' ') + as_no);
-    asiakas.FieldByName("AsNimi").SetAsString(name);
-    asiakas.Post();
-    asiakas.Close();
-    TnxTable kortti("TblKortti");
-    kortti.SetDatabase(&other.nxDatabase);
-    kortti.SetTableName("KORTTI");
-    kortti.Open();
-    kortti.Append();
-    kortti.FieldByName("KorttiNro").SetAsString(card);
-    kortti.FieldByName("KorttiLyh").SetAsString(short_no);
-    kortti.FieldByName("AsNo").SetAsString(std::string(15 - as_no.size(), ' ') + as_no);
-    kortti.Post();
-    kortti.Close();
+    testing::AppendCustomerRow(other.nxDatabase, as_no, name);
+    testing::AppendCardRow(other.nxDatabase, as_no, card, short_no);
   }
 
   // The other counter deletes the record of `table` whose `field` holds `value`.

@@ -20,6 +20,7 @@
 #include "fingerprint/cursor_grid_model.h"
 #include "server/engine/demo_data.h"
 #include "tests/dbclient/engine_transport.h"
+#include "tests/fingerprint/customer_rows.h"
 #include "tests/fingerprint/search_data.h"
 #include "tests/server/engine_test_support.h"
 
@@ -84,27 +85,9 @@ class SearchDialog : public ::testing::Test {
   }
 
   void AddCustomer(const std::string& as_no, const std::string& name, const char* card = "") {
-    TnxTable asiakas("TblAsiakas");
-    asiakas.SetDatabase(&database);
-    asiakas.SetTableName("ASIAKAS");
-    asiakas.Open();
-    asiakas.Append();
-    asiakas.FieldByName("AsNo").SetAsString(std::string(15 - as_no.size(), ' ') + as_no);
-    asiakas.FieldByName("AsNimi").SetAsString(name);
-    asiakas.Post();
-    asiakas.Close();
-    if (!*card)
-      return;
-    TnxTable kortti("TblKortti");
-    kortti.SetDatabase(&database);
-    kortti.SetTableName("KORTTI");
-    kortti.Open();
-    kortti.Append();
-    kortti.FieldByName("KorttiNro").SetAsString(card);
-    kortti.FieldByName("KorttiLyh").SetAsString(as_no + "01");
-    kortti.FieldByName("AsNo").SetAsString(std::string(15 - as_no.size(), ' ') + as_no);
-    kortti.Post();
-    kortti.Close();
+    testing::AppendCustomerRow(database, as_no, name);
+    if (*card)
+      testing::AppendCardRow(database, as_no, card, as_no + "01");
   }
 
   // Runs the search; `drive` acts on the shown dialog and must close it. A dialog that

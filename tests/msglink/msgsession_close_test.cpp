@@ -11,10 +11,7 @@
 namespace vantera {
 namespace {
 
-using test::LoopbackListener;
-using test::PeerConn;
-using test::RunEventsFor;
-using test::WaitUntil;
+using namespace test;
 
 class LogOnlyWindow : public MsgSessionView {
  public:

@@ -16,10 +16,7 @@
 namespace vantera {
 namespace {
 
-using test::LoopbackListener;
-using test::PeerConn;
-using test::RunEventsFor;
-using test::WaitUntil;
+using namespace test;
 
 std::string Encipher(const std::string& plain) {
   Chipper c;

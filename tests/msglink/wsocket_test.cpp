@@ -7,51 +7,14 @@
 #include <vector>
 
 #include "msglink/wsocket_resolve.h"
+#include "tests/msglink/line_client.h"
 #include "tests/msglink/loopback_peer.h"
 #include "tests/msglink/program_runner.h"
 
 namespace vantera {
 namespace {
 
-using test::LoopbackListener;
-using test::PeerConn;
-using test::RunEventsFor;
-using test::WaitUntil;
-
-// A TWSocket in line mode whose events are written down in order.
-class LineClient {
- public:
-  LineClient() {
-    test::EnsureQtApp();
-    sock.OnSessionConnected = [this](TCustomWSocket&, uint16_t e) {
-      events.push_back("connected " + std::to_string(e));
-    };
-    sock.OnSessionClosed = [this](TCustomWSocket&, uint16_t e) {
-      events.push_back("closed " + std::to_string(e));
-    };
-    sock.OnDataAvailable = [this](TCustomWSocket& s, uint16_t) {
-      std::string line = s.ReceiveText();
-      events.push_back("line " + line);
-      if (fail_on == line)
-        throw std::runtime_error("handler failed");
-    };
-  }
-  void Connect(uint16_t port) {
-    sock.SetProto("tcp");
-    sock.SetPort(std::to_string(port));
-    sock.SetAddr("127.0.0.1");
-    sock.SetLineMode(true);
-    sock.SetLineEnd("\r\n");
-    sock.Connect();
-  }
-  bool Has(size_t n) {
-    return WaitUntil([&] { return events.size() >= n; });
-  }
-
-  TWSocket sock;
-  std::vector<std::string> events;
-  std::string fail_on = "\x01";
-};
+using namespace test;
 
 TEST(WSocket, NewComponentDefaultsAndPropertyRules) {
   test::EnsureQtApp();
@@ -238,8 +201,7 @@ TEST(WSocket, ConnectingStateRulesAndCloseWithoutPort) {
   EXPECT_TRUE(WaitUntil([&] { return peer.Poll() && peer.eof(); }));
 
   // The same socket connects again once the properties are set again.
-  c.Connect(listener.port());
-  PeerConn peer2 = listener.Accept();
+  PeerConn peer2 = c.ConnectTo(listener);
   ASSERT_TRUE(peer2.valid());
   ASSERT_TRUE(c.Has(3));
   EXPECT_EQ(c.events[2], "connected 0");
@@ -257,8 +219,7 @@ TEST(WSocket, RefusedConnectReportsErrorThenClosed) {
 TEST(WSocket, LinesAcrossReadsAndLastLineBeforeClose) {
   LoopbackListener listener;
   LineClient c;
-  c.Connect(listener.port());
-  PeerConn peer = listener.Accept();
+  PeerConn peer = c.ConnectTo(listener);
   ASSERT_TRUE(c.Has(1));
 
   peer.Send("one\r\ntwo\r\n");  // two lines in one read
@@ -279,8 +240,7 @@ TEST(WSocket, LinesAcrossReadsAndLastLineBeforeClose) {
 TEST(WSocket, OverlongLineIsDroppedAndTheRestArrivesAsOneLine) {
   LoopbackListener listener;
   LineClient c;
-  c.Connect(listener.port());
-  PeerConn peer = listener.Accept();
+  PeerConn peer = c.ConnectTo(listener);
   ASSERT_TRUE(c.Has(1));
   std::string big(70000, 'x');
   peer.Send(big);
@@ -304,8 +264,7 @@ TEST(WSocket, FailingDataHandlerLosesOnlyItsLine) {
   LoopbackListener listener;
   LineClient c;
   c.fail_on = "bad\r\n";
-  c.Connect(listener.port());
-  PeerConn peer = listener.Accept();
+  PeerConn peer = c.ConnectTo(listener);
   ASSERT_TRUE(c.Has(1));
   peer.Send("a\r\nbad\r\nb\r\nc\r\n");  // the failure is in the middle of one read
   ASSERT_TRUE(c.Has(5));
@@ -336,8 +295,7 @@ TEST(WSocket, SendQueueDeliversEverythingInOrder) {
   LineClient c;
   int sent_events = 0;
   c.sock.OnDataSent = [&](TCustomWSocket&, uint16_t) { ++sent_events; };
-  c.Connect(listener.port());
-  PeerConn peer = listener.Accept();
+  PeerConn peer = c.ConnectTo(listener);
   ASSERT_TRUE(c.Has(1));
   std::string data;
   for (int i = 0; data.size() < 4 * 1024 * 1024; ++i)
@@ -359,8 +317,7 @@ TEST(WSocket, SendQueueDeliversEverythingInOrder) {
 TEST(WSocket, PeerResetClosesWithItsCode) {
   LoopbackListener listener;
   LineClient c;
-  c.Connect(listener.port());
-  PeerConn peer = listener.Accept();
+  PeerConn peer = c.ConnectTo(listener);
   ASSERT_TRUE(c.Has(1));
   peer.Send("last\r\n");
   ASSERT_TRUE(c.Has(2));
@@ -375,8 +332,7 @@ TEST(WSocket, PeerResetClosesWithItsCode) {
 TEST(WSocket, SendOnAResetConnectionClosesWithTheCode) {
   LoopbackListener listener;
   LineClient c;
-  c.Connect(listener.port());
-  PeerConn peer = listener.Accept();
+  PeerConn peer = c.ConnectTo(listener);
   ASSERT_TRUE(c.Has(1));
   peer.Reset();
   RunEventsFor(0);  // the reset has arrived; the socket has not seen it yet
@@ -396,8 +352,7 @@ TEST(WSocket, FailingConnectHandlerAbortsTheConnection) {
     c.events.push_back("connected " + std::to_string(e));
     throw std::runtime_error("handler failed");
   };
-  c.Connect(listener.port());
-  PeerConn peer = listener.Accept();
+  PeerConn peer = c.ConnectTo(listener);
   ASSERT_TRUE(c.Has(2));
   EXPECT_EQ(c.events, (std::vector<std::string>{"connected 0", "closed 0"}));
   EXPECT_EQ(c.sock.State(), wsClosed);
@@ -410,8 +365,7 @@ TEST(WSocket, HandlerMayCloseInsideDataEvent) {
     c.events.push_back("line " + s.ReceiveText());
     s.Close();
   };
-  c.Connect(listener.port());
-  PeerConn peer = listener.Accept();
+  PeerConn peer = c.ConnectTo(listener);
   ASSERT_TRUE(c.Has(1));
   peer.Send("one\r\ntwo\r\n");
   ASSERT_TRUE(c.Has(3));
