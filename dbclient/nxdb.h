@@ -37,8 +37,8 @@
 
 #include "dbclient/nxdbStreams.h"
 #include "dbclient/nxreRemoteServerEngine.h"
-#include "dbclient/nxsdFieldMappers.h"
-#include "dbclient/nxsdIndexDefs.h"
+#include "protocol/nxsdFieldMappers.h"
+#include "protocol/nxsdIndexDefs.h"
 #include "dbconn/nxllComponent.h"
 
 namespace vantera {

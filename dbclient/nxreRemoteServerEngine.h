@@ -31,8 +31,8 @@
 #include <vector>
 
 #include "core/coding.h"
-#include "dbclient/nxRequests.h"
-#include "dbclient/nxsdDataDictionary.h"
+#include "protocol/nxRequests.h"
+#include "protocol/nxsdDataDictionary.h"
 #include "dbconn/nxllComponent.h"
 #include "dbconn/nxptBasePooledTransport.h"
 

@@ -16,7 +16,7 @@
 #include <memory>
 #include <string>
 
-#include "dbclient/nxRequests.h"
+#include "protocol/nxRequests.h"
 #include "fuzz/demo_engine.h"
 
 using namespace vantera;

@@ -21,10 +21,10 @@
 #include <string>
 #include <string_view>
 
-#include "dbclient/nxRequests.h"
+#include "protocol/nxRequests.h"
 #include "dbclient/nxdb.h"
 #include "dbclient/nxdbStreams.h"
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
 #include "fingerprint/store.h"
 #include "fuzz/demo_engine.h"
 

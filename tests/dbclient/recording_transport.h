@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "dbclient/nxRequests.h"
+#include "protocol/nxRequests.h"
 #include "dbconn/nxptBasePooledTransport.h"
 
 namespace vantera::testing {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "dbconn/nxllErrors.h"
+#include "protocol/nxllErrors.h"
 #include "dbconn/nxptBasePooledTransport.h"
 #include "server/account_store.h"
 #include "server/request_dispatcher.h"

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
 #include "dbconn/nxptBasePooledTransport.h"
 
 namespace vantera::testing {

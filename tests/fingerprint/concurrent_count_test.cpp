@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "dbclient/nxDbEngine.h"
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
 #include "fingerprint/store.h"
 #include "tests/server/engine_test_support.h"
 #include "tests/server/server_process.h"

@@ -14,7 +14,7 @@
 #include <cstdlib>
 
 #include "core/win1252.h"
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
 #include "fingerprint/DbMdHak.h"
 #include "fingerprint/DbMdHakForm.h"
 #include "fingerprint/cursor_grid_model.h"

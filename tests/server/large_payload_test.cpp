@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "dbconn/nxllErrors.h"
+#include "protocol/nxllErrors.h"
 #include "dbconn/nxtwWinsockTransport.h"
 #include "server/tcp_server.h"
 #include "tests/server/in_process_server.h"
