@@ -2,8 +2,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include "protocol/locate_filter.h"
 #include "dbclient/nxdb.h"
+#include "protocol/locate_filter.h"
 #include "protocol/nxllException.h"
 
 namespace vantera {

@@ -41,8 +41,8 @@
 #include <thread>
 #include <vector>
 
-#include "protocol/bounded_wait.h"
 #include "dbconn/nxllComponent.h"
+#include "protocol/bounded_wait.h"
 #include "protocol/nxllException.h"
 #include "protocol/transport_frame.h"
 

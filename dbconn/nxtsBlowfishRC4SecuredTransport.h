@@ -32,8 +32,8 @@
 #include <string>
 #include <vector>
 
-#include "protocol/cipher_pool.h"
 #include "dbconn/nxptBasePooledTransport.h"
+#include "protocol/cipher_pool.h"
 
 namespace vantera {
 

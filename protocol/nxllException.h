@@ -18,8 +18,8 @@
 #include <exception>
 #include <string>
 
-#include "protocol/nxllNamedComponent.h"
 #include "protocol/nxllErrors.h"
+#include "protocol/nxllNamedComponent.h"
 
 namespace vantera {
 

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <ctime>
 
-#include "protocol/nxsdExceptions.h"
 #include "protocol/nxllErrors.h"
+#include "protocol/nxsdExceptions.h"
 
 namespace vantera {
 namespace {

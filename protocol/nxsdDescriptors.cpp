@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "protocol/nxsdExceptions.h"
 #include "protocol/nxllErrors.h"
+#include "protocol/nxsdExceptions.h"
 
 namespace vantera {
 

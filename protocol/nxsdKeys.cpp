@@ -6,8 +6,8 @@
 #include <string>
 
 #include "core/win1252.h"
-#include "protocol/nxsdFieldMappers.h"
 #include "protocol/nxllErrors.h"
+#include "protocol/nxsdFieldMappers.h"
 
 namespace vantera {
 namespace {

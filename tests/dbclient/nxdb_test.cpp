@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "protocol/nxllException.h"
 #include "protocol/nxsdDescriptors.h"
 #include "protocol/workstation_tables.h"
-#include "protocol/nxllException.h"
 #include "tests/dbclient/fake_table_server.h"
 
 namespace vantera {

@@ -10,11 +10,11 @@
 #include <thread>
 #include <vector>
 
+#include "dbconn/nxtcCOMTransport.h"
 #include "protocol/local_sockets.h"
 #include "protocol/nxllErrors.h"
 #include "protocol/nxllEventLog.h"
 #include "protocol/nxllException.h"
-#include "dbconn/nxtcCOMTransport.h"
 #include "protocol/registry_calls.h"
 #include "tests/dbconn/local_server_fixture.h"
 #include "tests/dbconn/transport_reply.h"

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "dbconn/nxtnNamedPipeTransport.h"
 #include "protocol/nxllErrors.h"
 #include "protocol/nxllException.h"
-#include "dbconn/nxtnNamedPipeTransport.h"
 #include "protocol/pipe_names.h"
 #include "tests/dbconn/local_server_fixture.h"
 #include "tests/dbconn/transport_reply.h"

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "protocol/tagged_stream.h"
 #include "protocol/secured_envelope.h"
+#include "protocol/tagged_stream.h"
 #include "protocol/tunnel_account.h"
 #include "protocol/tunnel_credentials.h"
 

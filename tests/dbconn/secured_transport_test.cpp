@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
+#include "dbconn/nxtsBlowfishRC4SecuredTransport.h"
 #include "protocol/nxllErrors.h"
 #include "protocol/nxllException.h"
-#include "dbconn/nxtsBlowfishRC4SecuredTransport.h"
 #include "protocol/secured_envelope.h"
 #include "protocol/tunnel_account.h"
 #include "server/tunnel_dispatcher.h"

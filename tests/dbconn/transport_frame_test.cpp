@@ -5,12 +5,12 @@
 #include <cerrno>
 #include <string>
 
+#include "dbconn/nxptBasePooledTransport.h"
 #include "protocol/discovery_datagrams.h"
 #include "protocol/login_block.h"
 #include "protocol/login_key.h"
 #include "protocol/nxllBlowfishRC4.h"
 #include "protocol/nxllException.h"
-#include "dbconn/nxptBasePooledTransport.h"
 #include "protocol/transport_frame.h"
 #include "protocol/winsock_errors.h"
 

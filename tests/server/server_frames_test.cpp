@@ -12,11 +12,11 @@
 #include <string>
 #include <utility>
 
+#include "dbconn/nxtwWinsockTransport.h"
 #include "protocol/login_block.h"
 #include "protocol/login_key.h"
 #include "protocol/nxllBlowfishRC4.h"
 #include "protocol/nxllErrors.h"
-#include "dbconn/nxtwWinsockTransport.h"
 #include "protocol/transport_frame.h"
 #include "tests/server/raw_client.h"
 #include "tests/server/server_process.h"

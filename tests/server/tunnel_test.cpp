@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "protocol/nxllErrors.h"
 #include "dbconn/nxtsBlowfishRC4SecuredTransport.h"
 #include "dbconn/nxtwWinsockTransport.h"
+#include "protocol/nxllErrors.h"
 #include "protocol/secured_envelope.h"
 #include "protocol/tunnel_account.h"
 #include "protocol/tunnel_credentials.h"
