@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "core/coding.h"
+#include "protocol/request_list.h"
 
 namespace vantera {
 
@@ -31,111 +32,10 @@ class TaggedReader;
 
 // ---- Message ids ----
 namespace nxmsg {
-// Session requests (requester: the session; no id in the payload).
-inline constexpr uint16_t kAliasAdd = 0x0101;
-inline constexpr uint16_t kAliasDelete = 0x0102;
-inline constexpr uint16_t kAliasModify = 0x0103;
-inline constexpr uint16_t kAliasList = 0x0104;
-inline constexpr uint16_t kAliasGetPath = 0x0105;
-inline constexpr uint16_t kSession0111 = 0x0111;
-inline constexpr uint16_t kSession0112 = 0x0112;
-inline constexpr uint16_t kDatabaseOpen = 0x0121;
-inline constexpr uint16_t kSessionSetTimeout = 0x01F0;
-// Database requests.
-inline constexpr uint16_t kTransactionStart = 0x0201;
-inline constexpr uint16_t kTransactionStartWith = 0x0202;
-inline constexpr uint16_t kTransactionCommit = 0x0203;
-inline constexpr uint16_t kTransactionRollback = 0x0204;
-inline constexpr uint16_t kDatabase0205 = 0x0205;
-inline constexpr uint16_t kTransactionLevel = 0x0206;
-inline constexpr uint16_t kTableCreate = 0x0211;
-inline constexpr uint16_t kTablePack = 0x0212;
-inline constexpr uint16_t kTableReindex = 0x0213;
-inline constexpr uint16_t kTableRestructure = 0x0214;
-inline constexpr uint16_t kIndexAdd = 0x0215;
-inline constexpr uint16_t kIndexDrop = 0x0216;
-inline constexpr uint16_t kTableRename = 0x0217;
-inline constexpr uint16_t kDatabase0218 = 0x0218;
-inline constexpr uint16_t kDatabase0219 = 0x0219;
-inline constexpr uint16_t kDatabase021A = 0x021A;
-inline constexpr uint16_t kTableExists = 0x0221;
-inline constexpr uint16_t kTableGetDictionary = 0x0222;
-inline constexpr uint16_t kTableList = 0x0223;
-inline constexpr uint16_t kDatabase0224 = 0x0224;
-inline constexpr uint16_t kTableOpen = 0x0231;
-inline constexpr uint16_t kStatementAlloc = 0x0241;
-inline constexpr uint16_t kStatementExecDirect = 0x0242;
-inline constexpr uint16_t kDatabase0251 = 0x0251;
-inline constexpr uint16_t kDatabase0252 = 0x0252;
-inline constexpr uint16_t kDatabaseSetTimeout = 0x02F0;
-inline constexpr uint16_t kDatabaseClose = 0x21FF;  // not 0x02FF
-// Cursor requests.
-inline constexpr uint16_t kCursorSetToBegin = 0x0301;
-inline constexpr uint16_t kCursorSetToCursor = 0x0302;
-inline constexpr uint16_t kCursorSetToEnd = 0x0303;
-inline constexpr uint16_t kCursorLocate = 0x0304;
-inline constexpr uint16_t kCursorGetBookmark = 0x0311;
-inline constexpr uint16_t kCursorCompareBookmarks = 0x0312;
-inline constexpr uint16_t kCursorSetToBookmark = 0x0313;
-inline constexpr uint16_t kRecordGet = 0x0321;
-inline constexpr uint16_t kRecordGetNext = 0x0322;
-inline constexpr uint16_t kRecordGetPrior = 0x0323;
-inline constexpr uint16_t kRecordInsert = 0x0331;
-inline constexpr uint16_t kRecordModify = 0x0332;
-inline constexpr uint16_t kRecordDelete = 0x0333;
-inline constexpr uint16_t kRecordIsLocked = 0x0341;
-inline constexpr uint16_t kRecordRelLock = 0x0342;
-inline constexpr uint16_t kCursor0351 = 0x0351;
-inline constexpr uint16_t kCursor0352 = 0x0352;
-inline constexpr uint16_t kFilterAdd = 0x0361;
-inline constexpr uint16_t kFilterSetTimeout = 0x0362;
-inline constexpr uint16_t kFilterActivate = 0x0363;
-inline constexpr uint16_t kFilterDeactivate = 0x0364;
-inline constexpr uint16_t kFilterRemove = 0x0365;
-inline constexpr uint16_t kCursorSwitchToIndex = 0x0371;
-inline constexpr uint16_t kCursorGetIndexId = 0x0372;
-inline constexpr uint16_t kCursorSetToKey = 0x0373;
-inline constexpr uint16_t kRecordGetForKey = 0x0374;
-inline constexpr uint16_t kCursorResetRange = 0x0375;
-inline constexpr uint16_t kCursorSetRange = 0x0376;
-inline constexpr uint16_t kCursorCompareKeys = 0x0377;
-inline constexpr uint16_t kRecordGetBatch = 0x0381;
-inline constexpr uint16_t kRecordInsertBatch = 0x0382;
-inline constexpr uint16_t kRecordCopy = 0x0383;
-inline constexpr uint16_t kRecordDeleteAll = 0x0384;
-inline constexpr uint16_t kRecordGetBatchLimited = 0x0385;
-inline constexpr uint16_t kRecordCopyWithOption = 0x0386;
-inline constexpr uint16_t kBlobCreate = 0x0391;
-inline constexpr uint16_t kCursor0392 = 0x0392;
-inline constexpr uint16_t kCursor0393 = 0x0393;
-inline constexpr uint16_t kBlobRelease = 0x0394;
-inline constexpr uint16_t kBlobRead = 0x0395;
-inline constexpr uint16_t kBlobWrite = 0x0396;
-inline constexpr uint16_t kBlobTruncate = 0x0397;
-inline constexpr uint16_t kBlobGetLength = 0x0398;
-inline constexpr uint16_t kCursor03A1 = 0x03A1;
-inline constexpr uint16_t kCursor03A2 = 0x03A2;
-inline constexpr uint16_t kCursor03A3 = 0x03A3;
-inline constexpr uint16_t kCursor03A4 = 0x03A4;
-inline constexpr uint16_t kCursor03B1 = 0x03B1;
-inline constexpr uint16_t kCursor03B2 = 0x03B2;
-inline constexpr uint16_t kCursor03B3 = 0x03B3;
-inline constexpr uint16_t kCursorClone = 0x03C1;
-inline constexpr uint16_t kCursorRecordCount = 0x03D1;
-inline constexpr uint16_t kCursorRecordCountAsync = 0x03D2;
-inline constexpr uint16_t kCursor03D3 = 0x03D3;
-inline constexpr uint16_t kCursorSetTimeout = 0x03F0;
-inline constexpr uint16_t kCursorClose = 0x03FF;
-// Statement requests.
-inline constexpr uint16_t kStatementPrepare = 0x0401;
-inline constexpr uint16_t kStatementExec = 0x0402;
-inline constexpr uint16_t kStatementSetParams = 0x0403;
-inline constexpr uint16_t kStatementSetTimeout = 0x04F0;
-inline constexpr uint16_t kStatementClose = 0x04FF;
-// Task requests.
-inline constexpr uint16_t kTaskGetStatus = 0x0501;
-inline constexpr uint16_t kTaskCancel = 0x0502;
-inline constexpr uint16_t kTaskClose = 0x05FF;
+#define VANTERA_REQUEST_ID(constant, id, name, owner, encoding) \
+  inline constexpr uint16_t constant = id;
+VANTERA_REQUESTS(VANTERA_REQUEST_ID)
+#undef VANTERA_REQUEST_ID
 // A reply that carries several sub-replies (never a request).
 inline constexpr uint16_t kBatchReply = 255;
 }  // namespace nxmsg
