@@ -14,7 +14,7 @@
 #include "app/status_hints.h"
 #include "app/version.h"
 #include "core/win1252.h"
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
 
 namespace vantera {
 namespace {

@@ -10,7 +10,7 @@
 #include <csignal>
 #include <stdexcept>
 
-#include "dbconn/bounded_wait.h"
+#include "protocol/bounded_wait.h"
 
 namespace vantera {
 namespace {

@@ -37,9 +37,9 @@
 
 #include "dbclient/nxdbStreams.h"
 #include "dbclient/nxreRemoteServerEngine.h"
-#include "dbclient/nxsdFieldMappers.h"
-#include "dbclient/nxsdIndexDefs.h"
 #include "dbconn/nxllComponent.h"
+#include "protocol/nxsdFieldMappers.h"
+#include "protocol/nxsdIndexDefs.h"
 
 namespace vantera {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
 
 namespace vantera {
 

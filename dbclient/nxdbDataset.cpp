@@ -7,7 +7,7 @@
 
 #include "dbclient/nxdb.h"
 #include "dbclient/nxdbBlobStreams.h"
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
 
 namespace vantera {
 

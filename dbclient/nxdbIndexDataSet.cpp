@@ -2,9 +2,9 @@
 #include <algorithm>
 #include <cctype>
 
-#include "dbclient/locate_filter.h"
 #include "dbclient/nxdb.h"
-#include "dbconn/nxllException.h"
+#include "protocol/locate_filter.h"
+#include "protocol/nxllException.h"
 
 namespace vantera {
 

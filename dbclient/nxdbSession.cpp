@@ -5,8 +5,8 @@
 #include <mutex>
 
 #include "dbclient/nxdb.h"
-#include "dbconn/bounded_wait.h"
-#include "dbconn/nxllException.h"
+#include "protocol/bounded_wait.h"
+#include "protocol/nxllException.h"
 
 namespace vantera {
 

@@ -1,6 +1,6 @@
 // TnxTable: opening a server table on its index, and the table's own settings.
 #include "dbclient/nxdb.h"
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
 
 namespace vantera {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <atomic>
 
-#include "dbclient/tagged_stream.h"
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
+#include "protocol/tagged_stream.h"
 
 namespace vantera {
 

@@ -31,10 +31,10 @@
 #include <vector>
 
 #include "core/coding.h"
-#include "dbclient/nxRequests.h"
-#include "dbclient/nxsdDataDictionary.h"
 #include "dbconn/nxllComponent.h"
 #include "dbconn/nxptBasePooledTransport.h"
+#include "protocol/nxRequests.h"
+#include "protocol/nxsdDataDictionary.h"
 
 namespace vantera {
 

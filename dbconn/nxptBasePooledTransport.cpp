@@ -7,10 +7,10 @@
 #include <utility>
 
 #include "core/win1252.h"
-#include "dbconn/login_block.h"
-#include "dbconn/login_key.h"
-#include "dbconn/nxllBlowfishRC4.h"
-#include "dbconn/nxllErrors.h"
+#include "protocol/login_block.h"
+#include "protocol/login_key.h"
+#include "protocol/nxllBlowfishRC4.h"
+#include "protocol/nxllErrors.h"
 
 namespace vantera {
 

@@ -41,10 +41,10 @@
 #include <thread>
 #include <vector>
 
-#include "dbconn/bounded_wait.h"
 #include "dbconn/nxllComponent.h"
-#include "dbconn/nxllException.h"
-#include "dbconn/transport_frame.h"
+#include "protocol/bounded_wait.h"
+#include "protocol/nxllException.h"
+#include "protocol/transport_frame.h"
 
 namespace vantera {
 

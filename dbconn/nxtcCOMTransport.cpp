@@ -10,10 +10,10 @@
 
 #include "core/runtime_dir.h"
 #include "core/win1252.h"
-#include "dbconn/local_sockets.h"
-#include "dbconn/nxllErrors.h"
-#include "dbconn/nxllException.h"
-#include "dbconn/registry_calls.h"
+#include "protocol/local_sockets.h"
+#include "protocol/nxllErrors.h"
+#include "protocol/nxllException.h"
+#include "protocol/registry_calls.h"
 
 namespace vantera {
 

@@ -1,5 +1,5 @@
 // The transport to a database server on the same machine through the local server
-// registry (dbconn/registry_calls.h): no frames, no pool of its own, no heartbeat; every
+// registry (protocol/registry_calls.h): no frames, no pool of its own, no heartbeat; every
 // message is one call on the server's transport or connection object.
 //
 // Client state:

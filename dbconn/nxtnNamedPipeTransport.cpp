@@ -11,10 +11,10 @@
 #include <thread>
 
 #include "core/runtime_dir.h"
-#include "dbconn/local_sockets.h"
-#include "dbconn/nxllException.h"
-#include "dbconn/pipe_messages.h"
-#include "dbconn/winsock_errors.h"
+#include "protocol/local_sockets.h"
+#include "protocol/nxllException.h"
+#include "protocol/pipe_messages.h"
+#include "protocol/winsock_errors.h"
 
 namespace vantera {
 

@@ -1,10 +1,10 @@
 // The pooled transport over local pipes, with server discovery through mailslots.
 //
 // A pipe is a Unix-domain SOCK_SEQPACKET socket under the runtime folder, and a mailslot a
-// datagram socket there (dbconn/pipe_names.h has every name). A server name has the form
+// datagram socket there (protocol/pipe_names.h has every name). A server name has the form
 // S "@" M; only this computer can be reached, so a name with another machine part fails
 // as an unreachable server does. Frames are cut into pipe messages as
-// dbconn/pipe_messages.h describes; a request and its reply are one exchange on one
+// protocol/pipe_messages.h describes; a request and its reply are one exchange on one
 // connection of the pool.
 #pragma once
 
@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "dbconn/nxptBasePooledTransport.h"
-#include "dbconn/pipe_names.h"
+#include "protocol/pipe_names.h"
 
 namespace vantera {
 

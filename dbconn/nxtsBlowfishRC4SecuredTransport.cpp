@@ -4,11 +4,11 @@
 #include <exception>
 #include <utility>
 
-#include "dbconn/nxllErrors.h"
-#include "dbconn/nxllException.h"
-#include "dbconn/secured_envelope.h"
-#include "dbconn/tunnel_account.h"
-#include "dbconn/tunnel_credentials.h"
+#include "protocol/nxllErrors.h"
+#include "protocol/nxllException.h"
+#include "protocol/secured_envelope.h"
+#include "protocol/tunnel_account.h"
+#include "protocol/tunnel_credentials.h"
 
 namespace vantera {
 
@@ -42,44 +42,6 @@ void Capture(uint32_t /*messageId*/, uint32_t errorCode, const char* data, uint3
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------------------
-// TnxCipherPool
-
-TnxCipherPool::Lease TnxCipherPool::Take(std::string_view key) {
-  uint64_t generation;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    generation = generation_;
-    if (!idle_.empty()) {
-      std::unique_ptr<TnxOwnedBlowFishRC4> c = std::move(idle_.back());
-      idle_.pop_back();
-      return Lease(*this, std::move(c), generation);
-    }
-  }
-  // Built outside the lock: a key schedule costs 521 block encryptions.
-  return Lease(*this, std::make_unique<TnxOwnedBlowFishRC4>(key), generation);
-}
-
-void TnxCipherPool::Give(std::unique_ptr<TnxOwnedBlowFishRC4> cipher, uint64_t generation) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (cipher && generation == generation_)
-    idle_.push_back(std::move(cipher));
-}
-
-void TnxCipherPool::Clear() {
-  std::vector<std::unique_ptr<TnxOwnedBlowFishRC4>> old;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++generation_;
-    old.swap(idle_);
-  }
-}
-
-size_t TnxCipherPool::IdleCount() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return idle_.size();
-}
 
 // ---------------------------------------------------------------------------------------
 // Session objects

@@ -15,10 +15,10 @@
 #include <chrono>
 #include <cstring>
 
-#include "dbconn/bounded_wait.h"
-#include "dbconn/discovery_datagrams.h"
-#include "dbconn/gather_write.h"
-#include "dbconn/winsock_errors.h"
+#include "protocol/bounded_wait.h"
+#include "protocol/discovery_datagrams.h"
+#include "protocol/gather_write.h"
+#include "protocol/winsock_errors.h"
 
 namespace vantera {
 

@@ -3,8 +3,8 @@
 #include <chrono>
 #include <thread>
 
-#include "dbclient/nxsdDateTime.h"
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
+#include "protocol/nxsdDateTime.h"
 
 namespace vantera {
 namespace {

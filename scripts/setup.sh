@@ -8,7 +8,7 @@ VANTERA_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   xvfb xauth imagemagick fonts-dejavu-core
-  iproute2 procps
+  iproute2 procps python3
 )
 
 # Installs the Debian packages that are not installed yet (apt-get update once).

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
 #include "server/engine/data_folder.h"
 #include "server/engine/demo_data.h"
 

@@ -4,11 +4,11 @@
 #include <cstring>
 #include <exception>
 
-#include "dbconn/login_key.h"
-#include "dbconn/nxllBlowfishRC4.h"
-#include "dbconn/nxllErrors.h"
-#include "dbconn/nxllException.h"
-#include "dbconn/tunnel_account.h"
+#include "protocol/login_key.h"
+#include "protocol/nxllBlowfishRC4.h"
+#include "protocol/nxllErrors.h"
+#include "protocol/nxllException.h"
+#include "protocol/tunnel_account.h"
 
 namespace vantera {
 

@@ -26,8 +26,8 @@
 #include <string_view>
 
 #include "core/coding.h"
-#include "dbconn/login_block.h"
-#include "dbconn/transport_frame.h"
+#include "protocol/login_block.h"
+#include "protocol/transport_frame.h"
 #include "server/account_store.h"
 #include "server/request_dispatcher.h"
 #include "server/server_log.h"

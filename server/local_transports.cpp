@@ -3,7 +3,7 @@
 #include <exception>
 
 #include "core/runtime_dir.h"
-#include "dbconn/pipe_names.h"
+#include "protocol/pipe_names.h"
 #include "server/pipe_server.h"
 #include "server/registry_server.h"
 

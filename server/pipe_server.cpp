@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "core/runtime_dir.h"
-#include "dbconn/pipe_messages.h"
-#include "dbconn/pipe_names.h"
+#include "protocol/pipe_messages.h"
+#include "protocol/pipe_names.h"
 #include "server/connection_limits.h"
 
 namespace vantera {

@@ -4,7 +4,7 @@
 // Each pipe connection runs in its own thread through a FrameHandler, exactly as a TCP
 // connection does (same transports, sessions and dispatcher); only the framing differs:
 // every received pipe message is handed on as it comes, and every answer frame is cut
-// into pipe messages (dbconn/pipe_messages.h). A message longer than a pipe message
+// into pipe messages (protocol/pipe_messages.h). A message longer than a pipe message
 // closes the connection.
 #pragma once
 
@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "dbconn/local_sockets.h"
+#include "protocol/local_sockets.h"
 #include "server/connection_threads.h"
 #include "server/frame_handler.h"
 

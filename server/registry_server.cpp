@@ -9,8 +9,8 @@
 #include <set>
 
 #include "core/runtime_dir.h"
-#include "dbconn/nxllErrors.h"
-#include "dbconn/nxllException.h"
+#include "protocol/nxllErrors.h"
+#include "protocol/nxllException.h"
 
 namespace vantera {
 

@@ -1,5 +1,5 @@
 // The local registry half of kantadb-server: registers the server as "#KantaDBServer_" +
-// its name in the runtime folder and serves the calls of dbconn/registry_calls.h.
+// its name in the runtime folder and serves the calls of protocol/registry_calls.h.
 //
 // An entry left behind by a server that ended without removing it is detected (nobody
 // answers on it) and replaced; an entry of a running server is not. The entry is removed
@@ -16,8 +16,8 @@
 #include <string>
 #include <thread>
 
-#include "dbconn/local_sockets.h"
-#include "dbconn/registry_calls.h"
+#include "protocol/local_sockets.h"
+#include "protocol/registry_calls.h"
 #include "server/connection_threads.h"
 #include "server/frame_handler.h"
 

@@ -1,6 +1,6 @@
 #include "server/request_dispatcher.h"
 
-#include "dbconn/nxllErrors.h"
+#include "protocol/nxllErrors.h"
 
 namespace vantera {
 

@@ -11,8 +11,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "dbconn/discovery_datagrams.h"
-#include "dbconn/winsock_errors.h"
+#include "protocol/discovery_datagrams.h"
+#include "protocol/winsock_errors.h"
 #include "server/connection_limits.h"
 
 namespace vantera {

@@ -3,11 +3,11 @@
 #include <exception>
 #include <utility>
 
-#include "dbconn/nxllErrors.h"
-#include "dbconn/nxllException.h"
-#include "dbconn/secured_envelope.h"
-#include "dbconn/tunnel_account.h"
-#include "dbconn/tunnel_credentials.h"
+#include "protocol/nxllErrors.h"
+#include "protocol/nxllException.h"
+#include "protocol/secured_envelope.h"
+#include "protocol/tunnel_account.h"
+#include "protocol/tunnel_credentials.h"
 
 namespace vantera {
 

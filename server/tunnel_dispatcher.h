@@ -1,6 +1,6 @@
 // The server half of the encrypted tunnel, as a wrapper around any RequestDispatcher.
 //
-// A session opened with the built-in tunnel account (dbconn/tunnel_account.h) is a tunnel
+// A session opened with the built-in tunnel account (protocol/tunnel_account.h) is a tunnel
 // session: nothing of it reaches the wrapped dispatcher directly. Its first sealed request
 // (envelope message id 0) carries the real user name and password; when they open under
 // the tunnel key and name an account, the wrapper opens the real session on the wrapped
@@ -35,8 +35,8 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "dbconn/nxtsBlowfishRC4SecuredTransport.h"
-#include "dbconn/secured_envelope.h"
+#include "protocol/cipher_pool.h"
+#include "protocol/secured_envelope.h"
 #include "server/account_store.h"
 #include "server/request_dispatcher.h"
 #include "server/server_log.h"

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "dbconn/nxllBlowfishRC4.h"
+#include "protocol/nxllBlowfishRC4.h"
 
 namespace vantera {
 namespace {

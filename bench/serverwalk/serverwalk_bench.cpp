@@ -18,7 +18,7 @@
 #include <memory>
 #include <string>
 
-#include "dbclient/nxRequests.h"
+#include "protocol/nxRequests.h"
 #include "server/account_store.h"
 #include "server/engine/data_folder.h"
 #include "server/engine/local_table.h"

@@ -14,7 +14,7 @@
 
 #include "dbconn/nxtsBlowfishRC4SecuredTransport.h"
 #include "dbconn/nxtwWinsockTransport.h"
-#include "dbconn/secured_envelope.h"
+#include "protocol/secured_envelope.h"
 #include "server/tcp_server.h"
 #include "server/tunnel_dispatcher.h"
 

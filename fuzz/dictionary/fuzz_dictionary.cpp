@@ -7,10 +7,10 @@
 #include <string>
 #include <string_view>
 
-#include "dbclient/nxsdDataDictionary.h"
-#include "dbclient/nxsdFieldMappers.h"
-#include "dbclient/nxsdIndexDefs.h"
-#include "dbclient/nxsdKeys.h"
+#include "protocol/nxsdDataDictionary.h"
+#include "protocol/nxsdFieldMappers.h"
+#include "protocol/nxsdIndexDefs.h"
+#include "protocol/nxsdKeys.h"
 
 using namespace vantera;
 

@@ -16,8 +16,8 @@
 #include <memory>
 #include <string>
 
-#include "dbclient/nxRequests.h"
 #include "fuzz/demo_engine.h"
+#include "protocol/nxRequests.h"
 
 using namespace vantera;
 

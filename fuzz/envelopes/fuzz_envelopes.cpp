@@ -12,9 +12,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "dbconn/secured_envelope.h"
-#include "dbconn/tunnel_account.h"
-#include "dbconn/tunnel_credentials.h"
+#include "protocol/secured_envelope.h"
+#include "protocol/tunnel_account.h"
+#include "protocol/tunnel_credentials.h"
 #include "server/tunnel_dispatcher.h"
 
 using namespace vantera;

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "dbclient/locate_filter.h"
+#include "protocol/locate_filter.h"
 
 using namespace vantera;
 

@@ -12,8 +12,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "dbconn/nxllException.h"
-#include "dbconn/pipe_messages.h"
+#include "protocol/nxllException.h"
+#include "protocol/pipe_messages.h"
 
 using namespace vantera;
 

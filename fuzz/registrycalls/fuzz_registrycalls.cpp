@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "core/coding.h"
-#include "dbconn/registry_calls.h"
+#include "protocol/registry_calls.h"
 
 using namespace vantera;
 

@@ -21,12 +21,12 @@
 #include <string>
 #include <string_view>
 
-#include "dbclient/nxRequests.h"
 #include "dbclient/nxdb.h"
 #include "dbclient/nxdbStreams.h"
-#include "dbconn/nxllException.h"
 #include "fingerprint/store.h"
 #include "fuzz/demo_engine.h"
+#include "protocol/nxRequests.h"
+#include "protocol/nxllException.h"
 
 using namespace vantera;
 

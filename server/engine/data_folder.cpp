@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "dbclient/workstation_tables.h"
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
+#include "protocol/workstation_tables.h"
 #include "server/engine/schema_from_dictionary.h"
 #include "server/engine/sqlite_store.h"
 

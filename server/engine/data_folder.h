@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "dbclient/nxsdFieldTypes.h"
+#include "protocol/nxsdFieldTypes.h"
 
 namespace vantera {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "dbclient/nxsdFieldTypes.h"
+#include "protocol/nxsdFieldTypes.h"
 
 namespace vantera {
 

@@ -11,7 +11,7 @@
 #include <set>
 #include <stdexcept>
 
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
 #include "server/engine/data_folder.h"
 
 namespace vantera {

@@ -3,7 +3,7 @@
 #include <climits>
 #include <cstdlib>
 
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
 
 namespace vantera {
 

@@ -1,7 +1,7 @@
 #include "server/engine/local_table.h"
 
-#include "dbclient/nxRequests.h"
-#include "dbconn/nxllException.h"
+#include "protocol/nxRequests.h"
+#include "protocol/nxllException.h"
 
 namespace vantera {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "core/coding.h"
-#include "dbclient/nxsdDataDictionary.h"
+#include "protocol/nxsdDataDictionary.h"
 #include "server/engine/server_engine.h"
 
 namespace vantera {

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "dbclient/nxsdDateTime.h"
+#include "protocol/nxsdDateTime.h"
 
 namespace vantera {
 

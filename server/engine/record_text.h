@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "dbclient/nxsdFieldMappers.h"
+#include "protocol/nxsdFieldMappers.h"
 
 namespace vantera {
 

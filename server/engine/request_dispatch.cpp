@@ -1,8 +1,8 @@
 // ServerEngine's request handlers: every payload is decoded by the shared codecs of
-// dbclient/nxRequests.h (which check every length before reading), the operation runs on
+// protocol/nxRequests.h (which check every length before reading), the operation runs on
 // the session's objects, and the reply is encoded by the same codecs.
-#include "dbclient/nxRequests.h"
-#include "dbconn/nxllException.h"
+#include "protocol/nxRequests.h"
+#include "protocol/nxllException.h"
 #include "server/engine/server_cursor.h"
 #include "server/engine/server_database.h"
 #include "server/engine/server_engine.h"

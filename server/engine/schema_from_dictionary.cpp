@@ -1,7 +1,7 @@
 #include "server/engine/schema_from_dictionary.h"
 
-#include "dbclient/nxsdDescriptors.h"
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
+#include "protocol/nxsdDescriptors.h"
 
 namespace vantera {
 

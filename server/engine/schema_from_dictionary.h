@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "dbclient/nxsdDataDictionary.h"
+#include "protocol/nxsdDataDictionary.h"
 #include "server/engine/table_schema.h"
 
 namespace vantera {

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "core/win1252.h"
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
 
 namespace vantera {
 

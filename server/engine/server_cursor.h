@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "dbclient/locate_filter.h"
+#include "protocol/locate_filter.h"
 #include "server/engine/server_database.h"
 #include "server/engine/sort_key.h"
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
 #include "server/engine/schema_from_dictionary.h"
 
 namespace vantera {

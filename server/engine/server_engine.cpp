@@ -5,7 +5,7 @@
 #include <new>
 
 #include "core/win1252.h"
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
 #include "server/engine/server_cursor.h"
 #include "server/engine/server_database.h"
 

@@ -14,7 +14,7 @@
 #include <set>
 
 #include "core/win1252.h"
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
 
 namespace vantera {
 

@@ -6,8 +6,8 @@
 #include <sstream>
 
 #include "core/win1252.h"
-#include "dbconn/nxllErrors.h"
-#include "dbconn/nxllException.h"
+#include "protocol/nxllErrors.h"
+#include "protocol/nxllException.h"
 #include "server/engine/csv.h"
 #include "server/engine/data_folder.h"
 #include "server/engine/local_table.h"

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "dbclient/nxsdFieldTypes.h"
+#include "protocol/nxsdFieldTypes.h"
 
 namespace vantera {
 

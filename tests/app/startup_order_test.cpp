@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <stdexcept>
 
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
 #include "tests/app/window_fixture.h"
 
 namespace vantera {

@@ -20,7 +20,7 @@
 #include "app/modal_close.h"
 #include "app/status_hints.h"
 #include "app/termination_signal.h"
-#include "dbconn/bounded_wait.h"
+#include "protocol/bounded_wait.h"
 #include "tests/app/window_fixture.h"
 
 namespace vantera {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "dbclient/nxdb.h"
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
 
 namespace vantera::testing {
 

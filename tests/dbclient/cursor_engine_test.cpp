@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "dbclient/nxdb.h"
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
 #include "tests/dbclient/cursor_checks.h"
 #include "tests/dbclient/engine_transport.h"
 #include "tests/server/engine_test_support.h"

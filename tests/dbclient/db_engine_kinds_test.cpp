@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "dbclient/nxDbEngine.h"
-#include "dbconn/nxllException.h"
-#include "dbconn/pipe_names.h"
+#include "protocol/nxllException.h"
+#include "protocol/pipe_names.h"
 #include "tests/server/engine_test_support.h"
 #include "tests/server/server_process.h"
 

@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "dbclient/nxsdDataDictionary.h"
+#include "protocol/nxsdDataDictionary.h"
 #include "tests/dbclient/hand_stream.h"
 
 namespace vantera {

@@ -8,8 +8,8 @@
 #include <map>
 #include <numeric>
 
-#include "dbclient/nxRequests.h"
-#include "dbclient/nxsdKeys.h"
+#include "protocol/nxRequests.h"
+#include "protocol/nxsdKeys.h"
 #include "tests/dbclient/recording_transport.h"
 
 namespace vantera::testing {

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <string>
 
-#include "dbclient/nxsdDateTime.h"
-#include "dbclient/nxsdFieldMappers.h"
+#include "protocol/nxsdDateTime.h"
+#include "protocol/nxsdFieldMappers.h"
 
 namespace vantera {
 namespace {

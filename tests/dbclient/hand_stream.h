@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "dbclient/tagged_stream.h"
+#include "protocol/tagged_stream.h"
 
 namespace vantera::hand {
 

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "dbclient/nxsdFieldMappers.h"
-#include "dbclient/nxsdIndexDefs.h"
-#include "dbclient/nxsdKeys.h"
-#include "dbclient/workstation_tables.h"
+#include "protocol/nxsdFieldMappers.h"
+#include "protocol/nxsdIndexDefs.h"
+#include "protocol/nxsdKeys.h"
+#include "protocol/workstation_tables.h"
 
 namespace vantera {
 namespace {

@@ -1,13 +1,13 @@
 // Locate without a suitable index: the filter expression's bytes, its decoder on hostile
 // input, and the cursor's requests (CursorLocate, RecordGet, the retry on 8708).
-#include "dbclient/locate_filter.h"
+#include "protocol/locate_filter.h"
 
 #include <gtest/gtest.h>
 
 #include "dbclient/nxdb.h"
-#include "dbclient/tagged_stream.h"
-#include "dbclient/workstation_tables.h"
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
+#include "protocol/tagged_stream.h"
+#include "protocol/workstation_tables.h"
 #include "tests/dbclient/fake_table_server.h"
 
 namespace vantera {

@@ -8,7 +8,7 @@
 
 #include <fstream>
 
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
 #include "tests/server/engine_test_support.h"
 #include "tests/server/server_process.h"
 

@@ -1,10 +1,10 @@
-#include "dbclient/nxRequests.h"
+#include "protocol/nxRequests.h"
 
 #include <gtest/gtest.h>
 
 #include <set>
 
-#include "dbclient/tagged_stream.h"
+#include "protocol/tagged_stream.h"
 
 namespace vantera {
 namespace {

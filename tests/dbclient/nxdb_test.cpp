@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "dbclient/nxsdDescriptors.h"
-#include "dbclient/workstation_tables.h"
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
+#include "protocol/nxsdDescriptors.h"
+#include "protocol/workstation_tables.h"
 #include "tests/dbclient/fake_table_server.h"
 
 namespace vantera {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
 #include "tests/dbclient/recording_transport.h"
 
 namespace vantera {

@@ -14,7 +14,7 @@
 #include "app/Profil.h"
 #include "app/transport_key.h"
 #include "dbclient/nxDbEngModule.h"
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
 #include "tests/dbclient/cursor_checks.h"
 #include "tests/server/engine_test_support.h"
 #include "tests/server/server_process.h"

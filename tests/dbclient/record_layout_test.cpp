@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "dbclient/nxsdDataDictionary.h"
-#include "dbclient/nxsdFieldMappers.h"
-#include "dbclient/workstation_tables.h"
+#include "protocol/nxsdDataDictionary.h"
+#include "protocol/nxsdFieldMappers.h"
+#include "protocol/workstation_tables.h"
 #include "tests/dbclient/hand_stream.h"
 
 namespace vantera {

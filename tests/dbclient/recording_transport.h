@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "dbclient/nxRequests.h"
 #include "dbconn/nxptBasePooledTransport.h"
+#include "protocol/nxRequests.h"
 
 namespace vantera::testing {
 

@@ -1,4 +1,4 @@
-#include "dbclient/tagged_stream.h"
+#include "protocol/tagged_stream.h"
 
 #include <gtest/gtest.h>
 

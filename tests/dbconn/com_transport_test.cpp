@@ -10,12 +10,12 @@
 #include <thread>
 #include <vector>
 
-#include "dbconn/local_sockets.h"
-#include "dbconn/nxllErrors.h"
-#include "dbconn/nxllEventLog.h"
-#include "dbconn/nxllException.h"
 #include "dbconn/nxtcCOMTransport.h"
-#include "dbconn/registry_calls.h"
+#include "protocol/local_sockets.h"
+#include "protocol/nxllErrors.h"
+#include "protocol/nxllEventLog.h"
+#include "protocol/nxllException.h"
+#include "protocol/registry_calls.h"
 #include "tests/dbconn/local_server_fixture.h"
 #include "tests/dbconn/transport_reply.h"
 #include "tests/server/server_process.h"

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "dbconn/local_sockets.h"
-#include "dbconn/nxllException.h"
-#include "dbconn/pipe_messages.h"
-#include "dbconn/pipe_names.h"
-#include "dbconn/registry_calls.h"
+#include "protocol/local_sockets.h"
+#include "protocol/nxllException.h"
+#include "protocol/pipe_messages.h"
+#include "protocol/pipe_names.h"
+#include "protocol/registry_calls.h"
 
 namespace vantera {
 namespace {

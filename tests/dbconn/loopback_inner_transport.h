@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "dbconn/nxllErrors.h"
 #include "dbconn/nxptBasePooledTransport.h"
+#include "protocol/nxllErrors.h"
 #include "server/account_store.h"
 #include "server/request_dispatcher.h"
 

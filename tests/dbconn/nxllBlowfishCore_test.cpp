@@ -1,4 +1,4 @@
-#include "dbconn/nxllBlowfishCore.h"
+#include "protocol/nxllBlowfishCore.h"
 
 #include <gtest/gtest.h>
 #include <nettle/blowfish.h>

@@ -1,4 +1,4 @@
-#include "dbconn/nxllBlowfishRC4.h"
+#include "protocol/nxllBlowfishRC4.h"
 
 #include <gtest/gtest.h>
 #include <nettle/arcfour.h>
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "core/coding.h"
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
 #include "tests/dbconn/test_vectors.h"
 
 namespace vantera {

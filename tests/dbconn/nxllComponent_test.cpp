@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
 
 namespace vantera {
 namespace {

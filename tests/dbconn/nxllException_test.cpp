@@ -1,11 +1,11 @@
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
 
 #include <gtest/gtest.h>
 
 #include <new>
 #include <stdexcept>
 
-#include "dbconn/nxllErrors.h"
+#include "protocol/nxllErrors.h"
 
 namespace vantera {
 namespace {

@@ -1,4 +1,4 @@
-#include "dbconn/nxllRC4.h"
+#include "protocol/nxllRC4.h"
 
 #include <gtest/gtest.h>
 #include <nettle/arcfour.h>

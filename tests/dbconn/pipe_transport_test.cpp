@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "dbconn/nxllErrors.h"
-#include "dbconn/nxllException.h"
 #include "dbconn/nxtnNamedPipeTransport.h"
-#include "dbconn/pipe_names.h"
+#include "protocol/nxllErrors.h"
+#include "protocol/nxllException.h"
+#include "protocol/pipe_names.h"
 #include "tests/dbconn/local_server_fixture.h"
 #include "tests/dbconn/transport_reply.h"
 #include "tests/server/server_process.h"

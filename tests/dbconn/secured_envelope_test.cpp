@@ -3,10 +3,10 @@
 
 #include <string>
 
-#include "dbclient/tagged_stream.h"
-#include "dbconn/secured_envelope.h"
-#include "dbconn/tunnel_account.h"
-#include "dbconn/tunnel_credentials.h"
+#include "protocol/secured_envelope.h"
+#include "protocol/tagged_stream.h"
+#include "protocol/tunnel_account.h"
+#include "protocol/tunnel_credentials.h"
 
 namespace vantera {
 namespace {

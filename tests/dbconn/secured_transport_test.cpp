@@ -6,11 +6,11 @@
 #include <memory>
 #include <string>
 
-#include "dbconn/nxllErrors.h"
-#include "dbconn/nxllException.h"
 #include "dbconn/nxtsBlowfishRC4SecuredTransport.h"
-#include "dbconn/secured_envelope.h"
-#include "dbconn/tunnel_account.h"
+#include "protocol/nxllErrors.h"
+#include "protocol/nxllException.h"
+#include "protocol/secured_envelope.h"
+#include "protocol/tunnel_account.h"
 #include "server/tunnel_dispatcher.h"
 #include "tests/dbconn/loopback_inner_transport.h"
 #include "tests/dbconn/transport_reply.h"

@@ -16,14 +16,14 @@
 #include <thread>
 #include <vector>
 
-#include "dbconn/bounded_wait.h"
-#include "dbconn/local_sockets.h"
-#include "dbconn/nxllErrors.h"
-#include "dbconn/nxllException.h"
 #include "dbconn/nxtcCOMTransport.h"
 #include "dbconn/nxtnNamedPipeTransport.h"
 #include "dbconn/nxtwWinsockTransport.h"
-#include "dbconn/pipe_names.h"
+#include "protocol/bounded_wait.h"
+#include "protocol/local_sockets.h"
+#include "protocol/nxllErrors.h"
+#include "protocol/nxllException.h"
+#include "protocol/pipe_names.h"
 #include "tests/dbconn/transport_reply.h"
 #include "tests/server/server_process.h"
 

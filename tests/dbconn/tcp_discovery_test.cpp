@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "dbconn/nxllErrors.h"
-#include "dbconn/nxllException.h"
 #include "dbconn/nxtwWinsockTransport.h"
+#include "protocol/nxllErrors.h"
+#include "protocol/nxllException.h"
 #include "tests/server/server_process.h"
 
 namespace vantera {

@@ -5,14 +5,14 @@
 #include <cerrno>
 #include <string>
 
-#include "dbconn/discovery_datagrams.h"
-#include "dbconn/login_block.h"
-#include "dbconn/login_key.h"
-#include "dbconn/nxllBlowfishRC4.h"
-#include "dbconn/nxllException.h"
 #include "dbconn/nxptBasePooledTransport.h"
-#include "dbconn/transport_frame.h"
-#include "dbconn/winsock_errors.h"
+#include "protocol/discovery_datagrams.h"
+#include "protocol/login_block.h"
+#include "protocol/login_key.h"
+#include "protocol/nxllBlowfishRC4.h"
+#include "protocol/nxllException.h"
+#include "protocol/transport_frame.h"
+#include "protocol/winsock_errors.h"
 
 namespace vantera {
 namespace {

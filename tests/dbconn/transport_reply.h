@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "dbconn/nxllException.h"
 #include "dbconn/nxptBasePooledTransport.h"
+#include "protocol/nxllException.h"
 
 namespace vantera::testing {
 

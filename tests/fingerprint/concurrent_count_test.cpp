@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "dbclient/nxDbEngine.h"
-#include "dbconn/nxllException.h"
 #include "fingerprint/store.h"
+#include "protocol/nxllException.h"
 #include "tests/server/engine_test_support.h"
 #include "tests/server/server_process.h"
 

@@ -6,7 +6,7 @@
 #include <numeric>
 #include <vector>
 
-#include "dbconn/nxllException.h"
+#include "protocol/nxllException.h"
 #include "tests/fingerprint/store_fixture.h"
 
 namespace vantera::testing {

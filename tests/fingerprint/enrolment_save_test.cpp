@@ -2,9 +2,9 @@
 // the save meets, and a save whose reply was lost is not stored twice.
 #include <gtest/gtest.h>
 
-#include "dbclient/nxRequests.h"
-#include "dbconn/nxllException.h"
 #include "fingerprint/enrolment.h"
+#include "protocol/nxRequests.h"
+#include "protocol/nxllException.h"
 #include "tests/fingerprint/store_fixture.h"
 
 namespace vantera {

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "dbclient/nxRequests.h"
-#include "dbconn/nxllException.h"
+#include "protocol/nxRequests.h"
+#include "protocol/nxllException.h"
 #include "tests/fingerprint/store_fixture.h"
 
 namespace vantera {

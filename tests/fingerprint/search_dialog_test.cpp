@@ -14,10 +14,10 @@
 #include <cstdlib>
 
 #include "core/win1252.h"
-#include "dbconn/nxllException.h"
 #include "fingerprint/DbMdHak.h"
 #include "fingerprint/DbMdHakForm.h"
 #include "fingerprint/cursor_grid_model.h"
+#include "protocol/nxllException.h"
 #include "server/engine/demo_data.h"
 #include "tests/dbclient/engine_transport.h"
 #include "tests/fingerprint/customer_rows.h"

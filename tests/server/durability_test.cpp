@@ -9,7 +9,7 @@
 #include <set>
 #include <thread>
 
-#include "dbclient/nxRequests.h"
+#include "protocol/nxRequests.h"
 #include "server/engine/sqlite_store.h"
 #include "server/engine_dispatcher.h"
 #include "tests/server/engine_test_support.h"

@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "dbclient/nxRequests.h"
-#include "dbclient/nxsdDataDictionary.h"
+#include "protocol/nxRequests.h"
+#include "protocol/nxsdDataDictionary.h"
 #include "server/engine/data_folder.h"
 #include "server/engine/server_engine.h"
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "dbconn/login_block.h"
-#include "dbconn/login_key.h"
-#include "dbconn/nxllBlowfishRC4.h"
-#include "dbconn/nxllErrors.h"
+#include "protocol/login_block.h"
+#include "protocol/login_key.h"
+#include "protocol/nxllBlowfishRC4.h"
+#include "protocol/nxllErrors.h"
 #include "server/frame_handler.h"
 #include "server/server_options.h"
 

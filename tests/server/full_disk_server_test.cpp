@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "dbclient/nxRequests.h"
+#include "protocol/nxRequests.h"
 #include "tests/server/engine_test_support.h"
 #include "tests/server/remote_client.h"
 #include "tests/server/server_process.h"

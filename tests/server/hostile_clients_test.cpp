@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "dbconn/nxllErrors.h"
-#include "dbconn/transport_frame.h"
+#include "protocol/nxllErrors.h"
+#include "protocol/transport_frame.h"
 #include "tests/server/raw_client.h"
 #include "tests/server/remote_client.h"
 #include "tests/server/server_process.h"

@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "dbconn/nxllErrors.h"
 #include "dbconn/nxtwWinsockTransport.h"
+#include "protocol/nxllErrors.h"
 #include "server/tcp_server.h"
 #include "tests/server/in_process_server.h"
 

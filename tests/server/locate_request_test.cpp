@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "dbclient/locate_filter.h"
+#include "protocol/locate_filter.h"
 #include "tests/server/engine_test_support.h"
 
 namespace vantera::testing {

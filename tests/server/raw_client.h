@@ -17,10 +17,10 @@
 #include <utility>
 
 #include "core/coding.h"
-#include "dbconn/login_block.h"
-#include "dbconn/login_key.h"
-#include "dbconn/nxllBlowfishRC4.h"
-#include "dbconn/transport_frame.h"
+#include "protocol/login_block.h"
+#include "protocol/login_key.h"
+#include "protocol/nxllBlowfishRC4.h"
+#include "protocol/transport_frame.h"
 
 namespace vantera::testing {
 

@@ -7,8 +7,8 @@
 #include <memory>
 #include <thread>
 
-#include "dbclient/nxRequests.h"
-#include "dbclient/nxsdDataDictionary.h"
+#include "protocol/nxRequests.h"
+#include "protocol/nxsdDataDictionary.h"
 #include "tests/server/engine_test_support.h"
 #include "tests/server/remote_client.h"
 #include "tests/server/server_process.h"

@@ -12,12 +12,12 @@
 #include <string>
 #include <utility>
 
-#include "dbconn/login_block.h"
-#include "dbconn/login_key.h"
-#include "dbconn/nxllBlowfishRC4.h"
-#include "dbconn/nxllErrors.h"
 #include "dbconn/nxtwWinsockTransport.h"
-#include "dbconn/transport_frame.h"
+#include "protocol/login_block.h"
+#include "protocol/login_key.h"
+#include "protocol/nxllBlowfishRC4.h"
+#include "protocol/nxllErrors.h"
+#include "protocol/transport_frame.h"
 #include "tests/server/raw_client.h"
 #include "tests/server/server_process.h"
 

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <random>
 
-#include "dbclient/nxsdDescriptors.h"
-#include "dbclient/nxsdKeys.h"
+#include "protocol/nxsdDescriptors.h"
+#include "protocol/nxsdKeys.h"
 #include "server/engine/schema_from_dictionary.h"
 
 namespace vantera {

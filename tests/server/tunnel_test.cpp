@@ -11,12 +11,12 @@
 #include <thread>
 #include <vector>
 
-#include "dbconn/nxllErrors.h"
 #include "dbconn/nxtsBlowfishRC4SecuredTransport.h"
 #include "dbconn/nxtwWinsockTransport.h"
-#include "dbconn/secured_envelope.h"
-#include "dbconn/tunnel_account.h"
-#include "dbconn/tunnel_credentials.h"
+#include "protocol/nxllErrors.h"
+#include "protocol/secured_envelope.h"
+#include "protocol/tunnel_account.h"
+#include "protocol/tunnel_credentials.h"
 #include "server/server_options.h"
 #include "server/tcp_server.h"
 #include "server/tunnel_dispatcher.h"

@@ -1,0 +1,111 @@
+// Pieces shared by the request and reply codecs of nxRequests.h (one file per request
+// family). Not for use outside those files.
+//
+// FixedRecord<&T::a, &T::b, ...> is the whole description of a fixed-record payload: its
+// fields in wire order. Encode writes them back to back, Decode reads them in the same order
+// and refuses bytes left over, so both directions follow the one list. Field types map to
+// wire fields as follows (all little-endian):
+//
+//   member type   wire field
+//   int32_t       4 bytes
+//   int64_t       8 bytes, low half first
+//   uint16_t      2 bytes
+//   uint8_t       1 byte
+//   std::string   short string: 256 bytes, length byte, text (cut to 255), zero padding
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <type_traits>
+
+#include "core/coding.h"
+#include "protocol/nxRequests.h"
+#include "protocol/tagged_stream.h"
+
+namespace vantera::request_codec {
+
+// Short-string fields are 256 bytes: a length byte and 255 characters.
+inline constexpr size_t kShortString = 255;
+
+inline void PutI32(Bytes* b, int32_t v) {
+  PutFixed32(b, static_cast<uint32_t>(v));
+}
+inline void PutI64(Bytes* b, int64_t v) {
+  PutFixed64(b, static_cast<uint64_t>(v));
+}
+inline void PutSS(Bytes* b, std::string_view s) {
+  PutShortString(b, s, kShortString);
+}
+
+// A 32-bit length or count from the wire, as a size no larger than `limit`.
+inline size_t WireLength(int32_t v, size_t limit, const char* what) {
+  return CheckedLength(v, limit, what);
+}
+
+inline void ExpectTaggedEnd(const TaggedReader& r, const char* what) {
+  if (!r.empty())
+    throw TaggedStreamError(std::string(what) + ": " + std::to_string(r.remaining()) +
+                            " bytes after the last value");
+}
+
+// Payload of a tagged-stream request with a leading id, as a writer helper.
+struct Tagged {
+  Bytes bytes;
+  TaggedWriter w{&bytes};
+};
+
+// One wire field of a fixed record, chosen by the member's type.
+inline void PutField(Bytes* b, int32_t v) {
+  PutI32(b, v);
+}
+inline void PutField(Bytes* b, int64_t v) {
+  PutI64(b, v);
+}
+inline void PutField(Bytes* b, uint16_t v) {
+  PutFixed16(b, v);
+}
+inline void PutField(Bytes* b, uint8_t v) {
+  PutFixed8(b, v);
+}
+inline void PutField(Bytes* b, const std::string& v) {
+  PutSS(b, v);
+}
+
+template <class V>
+V GetField(Reader& r) {
+  if constexpr (std::is_same_v<V, int32_t>)
+    return r.GetInt32();
+  else if constexpr (std::is_same_v<V, int64_t>)
+    return r.GetInt64();
+  else if constexpr (std::is_same_v<V, uint16_t>)
+    return r.GetFixed16();
+  else if constexpr (std::is_same_v<V, uint8_t>)
+    return r.GetFixed8();
+  else {
+    static_assert(std::is_same_v<V, std::string>, "no wire field for this member type");
+    return r.GetShortString(kShortString);
+  }
+}
+
+template <auto... Fields>
+struct FixedRecord {
+  template <class T>
+  static Bytes Encode(const T& value) {
+    Bytes b;
+    (PutField(&b, value.*Fields), ...);
+    return b;
+  }
+  // `what` names the record in the error about bytes left over.
+  template <class T>
+  static T Decode(std::string_view payload, const char* what) {
+    Reader r(payload);
+    T value;
+    ((value.*Fields = GetField<std::remove_cvref_t<decltype(value.*Fields)>>(r)), ...);
+    ExpectEnd(r, what);
+    return value;
+  }
+};
+
+}  // namespace vantera::request_codec

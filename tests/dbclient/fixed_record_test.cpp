@@ -1,0 +1,59 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "protocol/request_codec_parts.h"
+
+namespace vantera {
+namespace {
+
+using request_codec::FixedRecord;
+
+struct Sample {
+  int32_t id = 0;
+  std::string name;
+  uint8_t flag = 0;
+  uint16_t size = 0;
+  int64_t number = 0;
+};
+using SampleLayout =
+    FixedRecord<&Sample::id, &Sample::name, &Sample::flag, &Sample::size, &Sample::number>;
+
+// The field list alone decides the bytes: little-endian integers in list order, a short
+// string as 256 bytes; decoding reads the same order and refuses a short or long payload.
+TEST(FixedRecord, FieldsInListOrderBothWays) {
+  Sample s;
+  s.id = -2;
+  s.name = "AB";
+  s.flag = 7;
+  s.size = 0x0102;
+  s.number = 0x0807060504030201;
+  Bytes b = SampleLayout::Encode(s);
+  ASSERT_EQ(b.size(), 4u + 256u + 1u + 2u + 8u);
+  EXPECT_EQ(b.substr(0, 4), Bytes("\xFE\xFF\xFF\xFF", 4));
+  EXPECT_EQ(b.substr(4, 3), Bytes("\x02"
+                                  "AB",
+                                  3));
+  EXPECT_EQ(b.substr(7, 253), Bytes(253, '\0'));
+  EXPECT_EQ(b.substr(260, 3), Bytes("\x07\x02\x01", 3));
+  EXPECT_EQ(b.substr(263), Bytes("\x01\x02\x03\x04\x05\x06\x07\x08", 8));
+
+  Sample back = SampleLayout::Decode<Sample>(b, "sample");
+  EXPECT_EQ(back.id, -2);
+  EXPECT_EQ(back.name, "AB");
+  EXPECT_EQ(back.flag, 7);
+  EXPECT_EQ(back.size, 0x0102);
+  EXPECT_EQ(back.number, 0x0807060504030201);
+
+  EXPECT_THROW(SampleLayout::Decode<Sample>(std::string_view(b).substr(0, b.size() - 1), "sample"),
+               DecodeError);
+  try {
+    SampleLayout::Decode<Sample>(b + Bytes("xy"), "sample");
+    FAIL() << "two bytes after the last field were taken";
+  } catch (const DecodeError& e) {
+    EXPECT_EQ(std::string(e.what()), "sample: 2 bytes after the last field");
+  }
+}
+
+}  // namespace
+}  // namespace vantera
