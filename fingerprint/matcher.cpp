@@ -103,19 +103,39 @@ struct Pair {
   int turn;  // degrees
 };
 
-// B's minutiae in order of x, for the pairing's window search.
+// B's minutiae of one type in order of x, for the pairing's window search.
+struct PairTarget {
+  double x;
+  double y;
+  int angle;
+  int index;
+};
+
+// B's minutiae by type, each list in order of x. The order within a type is that of one
+// sort of all of B by x, so ties are met in a fixed order.
 struct SortedByX {
-  std::vector<int> index;
-  std::vector<int> x;
-  explicit SortedByX(const Minutiae& b) : index(b.size()) {
+  std::array<std::vector<PairTarget>, 3> by_type;
+  std::array<std::vector<double>, 3> x;
+  void Build(const Minutiae& b) {
+    thread_local std::vector<int> index;
+    index.resize(b.size());
     for (size_t j = 0; j < b.size(); ++j)
       index[j] = static_cast<int>(j);
     std::sort(index.begin(), index.end(), [&b](int l, int r) {
       return b[static_cast<size_t>(l)].x < b[static_cast<size_t>(r)].x;
     });
-    x.reserve(b.size());
-    for (int j : index)
-      x.push_back(b[static_cast<size_t>(j)].x);
+    for (size_t t = 0; t < by_type.size(); ++t) {
+      by_type[t].clear();
+      x[t].clear();
+    }
+    for (int j : index) {
+      const Minutia& o = b[static_cast<size_t>(j)];
+      size_t t = static_cast<size_t>(o.type);
+      if (t >= by_type.size())
+        continue;
+      by_type[t].push_back({static_cast<double>(o.x), static_cast<double>(o.y), o.angle, j});
+      x[t].push_back(o.x);
+    }
   }
 };
 
@@ -128,6 +148,9 @@ int PairUp(const Minutiae& a, const Minutiae& b, const SortedByX& sorted, const 
   used.assign(b.size(), 0);
   int pairs = 0;
   for (const Minutia& m : a) {
+    size_t t = static_cast<size_t>(m.type);
+    if (t >= sorted.by_type.size())
+      continue;
     double px = m.x - kCentreX;
     double py = m.y - kCentreY;
     double x = c * px - s * py + kCentreX + al.shift_x;
@@ -139,11 +162,14 @@ int PairUp(const Minutiae& a, const Minutiae& b, const SortedByX& sorted, const 
       angle -= 360;
     int found = -1;
     double best = kPairDistance * kPairDistance + 1e-9;
-    auto first = std::lower_bound(sorted.x.begin(), sorted.x.end(), x - kPairDistance);
-    for (auto it = first; it != sorted.x.end() && *it <= x + kPairDistance; ++it) {
-      size_t j = static_cast<size_t>(sorted.index[static_cast<size_t>(it - sorted.x.begin())]);
-      const Minutia& o = b[j];
-      if (used[j] || o.type != m.type)
+    const std::vector<double>& xs = sorted.x[t];
+    const std::vector<PairTarget>& targets = sorted.by_type[t];
+    auto first = std::lower_bound(xs.begin(), xs.end(), x - kPairDistance);
+    for (size_t at = static_cast<size_t>(first - xs.begin()); at < xs.size(); ++at) {
+      const PairTarget& o = targets[at];
+      if (o.x > x + kPairDistance)
+        break;
+      if (used[static_cast<size_t>(o.index)])
         continue;
       double dx = o.x - x;
       double dy = o.y - y;
@@ -154,7 +180,7 @@ int PairUp(const Minutiae& a, const Minutiae& b, const SortedByX& sorted, const 
       if (da > kPairAngle || da < -kPairAngle)
         continue;
       best = d2;
-      found = static_cast<int>(j);
+      found = o.index;
     }
     if (found >= 0) {
       used[static_cast<size_t>(found)] = 1;
@@ -163,6 +189,68 @@ int PairUp(const Minutiae& a, const Minutiae& b, const SortedByX& sorted, const 
   }
   return pairs;
 }
+
+// One minutia of B as a vote partner: its angle (shifted by a turn of whole circles, see
+// VoteTargets), its index and its place relative to the centre.
+struct VoteTarget {
+  int angle;
+  int index;
+  double x;
+  double y;
+};
+
+// B by type, each list in order of angle and extended by the minutiae within
+// kMaxTurnDegrees of the wrap (angles - 360 before, + 360 after), so that the partners of a
+// minutia of A are one contiguous run and its turn is a plain difference.
+struct VoteTargets {
+  std::array<std::vector<VoteTarget>, 3> by_type;
+  std::array<std::vector<int>, 3> angles;
+  void Build(const Minutiae& b) {
+    thread_local std::vector<std::pair<int, int>> sorted;  // (angle, index)
+    for (size_t t = 0; t < by_type.size(); ++t) {
+      sorted.clear();
+      for (size_t j = 0; j < b.size(); ++j)
+        if (static_cast<size_t>(b[j].type) == t)
+          sorted.emplace_back(b[j].angle, static_cast<int>(j));
+      std::sort(sorted.begin(), sorted.end());
+      auto& list = by_type[t];
+      list.clear();
+      auto add = [&](const std::pair<int, int>& e, int offset) {
+        const Minutia& mb = b[static_cast<size_t>(e.second)];
+        list.push_back({e.first + offset, e.second, mb.x - kCentreX, mb.y - kCentreY});
+      };
+      for (const auto& e : sorted)
+        if (e.first >= 360 - kMaxTurnDegrees)
+          add(e, -360);
+      for (const auto& e : sorted)
+        add(e, 0);
+      for (const auto& e : sorted)
+        if (e.first <= kMaxTurnDegrees)
+          add(e, 360);
+      angles[t].clear();
+      for (const VoteTarget& v : list)
+        angles[t].push_back(v.angle);
+    }
+  }
+};
+
+// The preparation of B, kept while the same B comes again: identification compares one
+// captured template with every stored one.
+struct PreparedB {
+  Minutiae b;
+  bool valid = false;
+  VoteTargets votes;
+  SortedByX sorted;
+  const PreparedB& For(const Minutiae& other) {
+    if (!valid || other != b) {
+      b = other;
+      votes.Build(b);
+      sorted.Build(b);
+      valid = true;
+    }
+    return *this;
+  }
+};
 
 }  // namespace
 
@@ -179,83 +267,61 @@ MatchResult MatchMinutiae(const Minutiae& a, const Minutiae& b) {
     return result;
   thread_local VoteGrid grid;
   grid.NextGeneration();
+  thread_local PreparedB prepared;
+  const PreparedB& pb = prepared.For(b);
 
-  // B by type, each in order of angle: the pairs within the turn limit are found by a
-  // window search instead of trying every pair.
-  thread_local std::array<std::vector<std::pair<int, int>>, 3> by_type;  // (angle, index)
-  for (auto& list : by_type)
-    list.clear();
-  for (size_t j = 0; j < b.size(); ++j) {
-    size_t t = static_cast<size_t>(b[j].type);
-    if (t < by_type.size())
-      by_type[t].emplace_back(b[j].angle, static_cast<int>(j));
+  // A's minutiae relative to the centre, turned by the middle of every turn cell.
+  thread_local std::vector<std::array<double, 2 * kTurnCells>> turned;
+  turned.resize(a.size());
+  for (size_t i = 0; i < a.size(); ++i) {
+    const double ax = a[i].x - kCentreX;
+    const double ay = a[i].y - kCentreY;
+    for (size_t k = 0; k < kTurnCells; ++k) {
+      turned[i][2 * k] = kTurns.cos[k] * ax - kTurns.sin[k] * ay;
+      turned[i][2 * k + 1] = kTurns.sin[k] * ax + kTurns.cos[k] * ay;
+    }
   }
-  for (auto& list : by_type)
-    std::sort(list.begin(), list.end());
-  // Pairs and their votes in one sweep. Each pair votes once, into its nearest turn cell
-  // and the shift cell of the shift that carries a onto b. A cluster split by a cell
-  // boundary still wins in one of its cells, and the refinement below gathers the pairs of
-  // the neighbouring cells as well. Shifts outside the grid are not worth a vote.
-  thread_local std::vector<Pair> pairs;
-  pairs.clear();
+
+  // Pairs and their votes in one sweep. Each pair of the same type within the turn limit
+  // votes once, into its nearest turn cell and the shift cell of the shift that carries a
+  // onto b. A cluster split by a cell boundary still wins in one of its cells, and the
+  // refinement below gathers the pairs of the neighbouring cells as well. Shifts outside
+  // the grid are not worth a vote. The pairs are kept by turn, so that the refinement of a
+  // cell visits only the pairs of the turns near it.
+  thread_local std::array<std::vector<Pair>, kTurnSlots> by_turn;
+  for (auto& slot : by_turn)
+    slot.clear();
   std::array<Candidate, kCandidates> best{};
   for (size_t i = 0; i < a.size(); ++i) {
     const Minutia& ma = a[i];
     size_t t = static_cast<size_t>(ma.type);
-    if (t >= by_type.size())
+    if (t >= pb.votes.by_type.size())
       continue;
-    const auto& list = by_type[t];
-    const double ax = ma.x - kCentreX;
-    const double ay = ma.y - kCentreY;
-    auto scan = [&](int lo, int hi) {
-      auto it = std::lower_bound(list.begin(), list.end(), std::pair<int, int>(lo, -1));
-      for (; it != list.end() && it->first <= hi; ++it) {
-        const int turn = AngleDifference(ma.angle, it->first);
-        pairs.push_back({static_cast<int>(i), it->second, turn});
-        const int k = (turn + kMaxTurnDegrees + kTurnStep / 2) / kTurnStep;  // the sum is >= 0
-        const Minutia& mb = b[static_cast<size_t>(it->second)];
-        const double c = kTurns.cos[static_cast<size_t>(k)];
-        const double s = kTurns.sin[static_cast<size_t>(k)];
-        const double tx = (mb.x - kCentreX) - (c * ax - s * ay);
-        const double ty = (mb.y - kCentreY) - (s * ax + c * ay);
-        const double fx = (tx + kShiftRange) / kShiftStep;
-        const double fy = (ty + kShiftRange) / kShiftStep;
-        if (fx < 0 || fy < 0 || fx >= kShiftCells || fy >= kShiftCells)
-          continue;
-        int cell = (k * kShiftCells + static_cast<int>(fx)) * kShiftCells + static_cast<int>(fy);
-        Offer(best, cell, grid.Vote(cell));
-      }
-    };
-    int lo = ma.angle - kMaxTurnDegrees;
-    int hi = ma.angle + kMaxTurnDegrees;
-    if (lo < 0) {
-      scan(lo + 360, 359);
-      scan(0, hi);
-    } else if (hi > 359) {
-      scan(lo, 359);
-      scan(0, hi - 360);
-    } else {
-      scan(lo, hi);
+    const std::vector<VoteTarget>& list = pb.votes.by_type[t];
+    const std::vector<int>& angles = pb.votes.angles[t];
+    const int angle = ma.angle;
+    const double* rot = turned[i].data();
+    auto it = std::lower_bound(angles.begin(), angles.end(), angle - kMaxTurnDegrees);
+    for (size_t at = static_cast<size_t>(it - angles.begin()); at < list.size(); ++at) {
+      const VoteTarget& v = list[at];
+      const int turn = v.angle - angle;
+      if (turn > kMaxTurnDegrees)
+        break;
+      by_turn[static_cast<size_t>(turn + kMaxTurnDegrees)].push_back(
+          {static_cast<int>(i), v.index, turn});
+      const int k = (turn + kMaxTurnDegrees + kTurnStep / 2) / kTurnStep;  // the sum is >= 0
+      const double tx = v.x - rot[2 * k];
+      const double ty = v.y - rot[2 * k + 1];
+      const double fx = (tx + kShiftRange) / kShiftStep;
+      const double fy = (ty + kShiftRange) / kShiftStep;
+      if (fx < 0 || fy < 0 || fx >= kShiftCells || fy >= kShiftCells)
+        continue;
+      int cell = (k * kShiftCells + static_cast<int>(fx)) * kShiftCells + static_cast<int>(fy);
+      Offer(best, cell, grid.Vote(cell));
     }
   }
 
-  // The pairs in order of turn (a counting sort), so that the refinement of a cell visits
-  // only the pairs of the turns near it.
-  std::array<int, kTurnSlots + 1> turn_start{};
-  for (const Pair& p : pairs)
-    ++turn_start[static_cast<size_t>(p.turn + kMaxTurnDegrees) + 1];
-  for (size_t t = 1; t < turn_start.size(); ++t)
-    turn_start[t] += turn_start[t - 1];
-  thread_local std::vector<int> by_turn;
-  by_turn.resize(pairs.size());
-  std::array<int, kTurnSlots + 1> next = turn_start;
-  for (size_t i = 0; i < pairs.size(); ++i) {
-    size_t slot = static_cast<size_t>(pairs[i].turn + kMaxTurnDegrees);
-    by_turn[static_cast<size_t>(next[slot]++)] = static_cast<int>(i);
-  }
-
   thread_local std::vector<const Pair*> voters;
-  const SortedByX sorted(b);
   for (const Candidate& cand : best) {
     if (cand.cell < 0)
       continue;
@@ -264,8 +330,6 @@ MatchResult MatchMinutiae(const Minutiae& a, const Minutiae& b) {
     int y = cand.cell % kShiftCells;
     double cell_x = (x + 0.5) * kShiftStep - kShiftRange;
     double cell_y = (y + 0.5) * kShiftStep - kShiftRange;
-    double c = kTurns.cos[static_cast<size_t>(k)];
-    double s = kTurns.sin[static_cast<size_t>(k)];
 
     // Refinement: the pairs near this cell, among the pairs of the turns within one turn
     // step of it.
@@ -274,19 +338,18 @@ MatchResult MatchMinutiae(const Minutiae& a, const Minutiae& b) {
     voters.clear();
     const size_t lo = static_cast<size_t>(std::max(0, k - 1) * kTurnStep);
     const size_t hi = static_cast<size_t>(std::min(kTurnCells - 1, k + 1) * kTurnStep);
-    for (int at = turn_start[lo]; at < turn_start[hi + 1]; ++at) {
-      const Pair& p = pairs[static_cast<size_t>(by_turn[static_cast<size_t>(at)])];
-      const Minutia& ma = a[static_cast<size_t>(p.a)];
-      const Minutia& mb = b[static_cast<size_t>(p.b)];
-      double ax = ma.x - kCentreX;
-      double ay = ma.y - kCentreY;
-      double tx = (mb.x - kCentreX) - (c * ax - s * ay);
-      double ty = (mb.y - kCentreY) - (s * ax + c * ay);
-      if (std::abs(tx - cell_x) > kShiftStep || std::abs(ty - cell_y) > kShiftStep)
-        continue;
-      sum_turn += p.turn;
-      ++support;
-      voters.push_back(&p);
+    for (size_t slot = lo; slot <= hi; ++slot) {
+      for (const Pair& p : by_turn[slot]) {
+        const double* rot = turned[static_cast<size_t>(p.a)].data();
+        const Minutia& mb = b[static_cast<size_t>(p.b)];
+        double tx = (mb.x - kCentreX) - rot[2 * k];
+        double ty = (mb.y - kCentreY) - rot[2 * k + 1];
+        if (std::abs(tx - cell_x) > kShiftStep || std::abs(ty - cell_y) > kShiftStep)
+          continue;
+        sum_turn += p.turn;
+        ++support;
+        voters.push_back(&p);
+      }
     }
     if (support == 0)
       continue;
@@ -306,7 +369,7 @@ MatchResult MatchMinutiae(const Minutiae& a, const Minutiae& b) {
     al.shift_x /= support;
     al.shift_y /= support;
 
-    int paired = PairUp(a, b, sorted, al);
+    int paired = PairUp(a, b, pb.sorted, al);
     if (paired > result.pairs) {
       result.pairs = paired;
       result.alignment = al;
