@@ -25,15 +25,24 @@ constexpr int kCandidates = 3;
 // Turns of a pair in whole degrees, -kMaxTurnDegrees..kMaxTurnDegrees.
 constexpr int kTurnSlots = 2 * kMaxTurnDegrees + 1;
 
+// The cosine and sine of the middle of every turn cell; the table is symmetric (a turn
+// and its opposite share the cosine and have opposite sines), which the turning of A uses.
 struct TurnTable {
   std::array<double, kTurnCells> cos{};
   std::array<double, kTurnCells> sin{};
+  std::array<int, kTurnSlots> cell_of{};  // the nearest turn cell of a whole-degree turn
   TurnTable() {
-    for (int k = 0; k < kTurnCells; ++k) {
-      double rad = (k * kTurnStep - kMaxTurnDegrees) * kPi / 180.0;
-      cos[static_cast<size_t>(k)] = std::cos(rad);
-      sin[static_cast<size_t>(k)] = std::sin(rad);
+    for (int k = 0; k <= kTurnCells / 2; ++k) {
+      double rad = (kMaxTurnDegrees - k * kTurnStep) * kPi / 180.0;
+      size_t lo = static_cast<size_t>(k);
+      size_t hi = static_cast<size_t>(kTurnCells - 1 - k);
+      cos[lo] = cos[hi] = std::cos(rad);
+      sin[hi] = std::sin(rad);
+      sin[lo] = -sin[hi];
     }
+    for (int turn = -kMaxTurnDegrees; turn <= kMaxTurnDegrees; ++turn)
+      cell_of[static_cast<size_t>(turn + kMaxTurnDegrees)] =
+          (turn + kMaxTurnDegrees + kTurnStep / 2) / kTurnStep;
   }
 };
 const TurnTable kTurns;
@@ -103,7 +112,7 @@ struct Pair {
   int turn;  // degrees
 };
 
-// B's minutiae of one type in order of x, for the pairing's window search.
+// One minutia of B as a pairing partner.
 struct PairTarget {
   double x;
   double y;
@@ -164,10 +173,12 @@ int PairUp(const Minutiae& a, const Minutiae& b, const SortedByX& sorted, const 
     double best = kPairDistance * kPairDistance + 1e-9;
     const std::vector<double>& xs = sorted.x[t];
     const std::vector<PairTarget>& targets = sorted.by_type[t];
+    const double reach = x + kPairDistance;
     auto first = std::lower_bound(xs.begin(), xs.end(), x - kPairDistance);
-    for (size_t at = static_cast<size_t>(first - xs.begin()); at < xs.size(); ++at) {
-      const PairTarget& o = targets[at];
-      if (o.x > x + kPairDistance)
+    const PairTarget* end = targets.data() + targets.size();
+    for (const PairTarget* to = targets.data() + (first - xs.begin()); to != end; ++to) {
+      const PairTarget& o = *to;
+      if (o.x > reach)
         break;
       if (used[static_cast<size_t>(o.index)])
         continue;
@@ -276,9 +287,16 @@ MatchResult MatchMinutiae(const Minutiae& a, const Minutiae& b) {
   for (size_t i = 0; i < a.size(); ++i) {
     const double ax = a[i].x - kCentreX;
     const double ay = a[i].y - kCentreY;
-    for (size_t k = 0; k < kTurnCells; ++k) {
-      turned[i][2 * k] = kTurns.cos[k] * ax - kTurns.sin[k] * ay;
-      turned[i][2 * k + 1] = kTurns.sin[k] * ax + kTurns.cos[k] * ay;
+    for (size_t k = 0; k <= kTurnCells / 2; ++k) {
+      const size_t m = kTurnCells - 1 - k;  // the opposite turn
+      const double cx = kTurns.cos[k] * ax;
+      const double cy = kTurns.cos[k] * ay;
+      const double sx = kTurns.sin[m] * ax;
+      const double sy = kTurns.sin[m] * ay;
+      turned[i][2 * k] = cx + sy;
+      turned[i][2 * k + 1] = cy - sx;
+      turned[i][2 * m] = cx - sy;
+      turned[i][2 * m + 1] = sx + cy;
     }
   }
 
@@ -302,14 +320,15 @@ MatchResult MatchMinutiae(const Minutiae& a, const Minutiae& b) {
     const int angle = ma.angle;
     const double* rot = turned[i].data();
     auto it = std::lower_bound(angles.begin(), angles.end(), angle - kMaxTurnDegrees);
-    for (size_t at = static_cast<size_t>(it - angles.begin()); at < list.size(); ++at) {
-      const VoteTarget& v = list[at];
+    const VoteTarget* end = list.data() + list.size();
+    for (const VoteTarget* to = list.data() + (it - angles.begin()); to != end; ++to) {
+      const VoteTarget& v = *to;
       const int turn = v.angle - angle;
       if (turn > kMaxTurnDegrees)
         break;
       by_turn[static_cast<size_t>(turn + kMaxTurnDegrees)].push_back(
           {static_cast<int>(i), v.index, turn});
-      const int k = (turn + kMaxTurnDegrees + kTurnStep / 2) / kTurnStep;  // the sum is >= 0
+      const int k = kTurns.cell_of[static_cast<size_t>(turn + kMaxTurnDegrees)];
       const double tx = v.x - rot[2 * k];
       const double ty = v.y - rot[2 * k + 1];
       const double fx = (tx + kShiftRange) / kShiftStep;

@@ -20,7 +20,10 @@
 // every impostor seen and 8 below the lowest genuine score. The same rule separates the
 // point sets of the earlier model (matcher_quality_test), whose impostors share far less.
 //
-// Thread-safe: the vote grid is per thread.
+// Thread-safe: the vote grid and the preparation of B are per thread. The preparation (B by
+// type in order of angle and of x) is kept while the same B comes again, as in
+// identification, where one captured template meets every stored one; it is compared by
+// content, so a set changed in place is prepared anew.
 #pragma once
 
 #include <cstddef>
