@@ -12,6 +12,10 @@
 //   uint16_t      2 bytes
 //   uint8_t       1 byte
 //   std::string   short string: 256 bytes, length byte, text (cut to 255), zero padding
+//
+// Two more kinds of entry state what is not a member of its own:
+//   Fill8{v}       a byte the record always carries: written as v, not looked at when read
+//   Rest<&T::m>{}  the last field: member m (Bytes) is the rest of the payload, as it is
 #pragma once
 
 #include <cstddef>
@@ -89,12 +93,50 @@ V GetField(Reader& r) {
   }
 }
 
+// A byte the record always carries.
+struct Fill8 {
+  uint8_t value;
+};
+
+// The rest of the payload, as the record's last field.
+template <auto Member>
+struct Rest {
+  static constexpr auto member = Member;
+};
+
+template <class F>
+struct IsRest : std::false_type {};
+template <auto Member>
+struct IsRest<Rest<Member>> : std::true_type {};
+
+template <auto Field, class T>
+void EncodeEntry(Bytes* b, const T& value) {
+  using F = std::remove_cvref_t<decltype(Field)>;
+  if constexpr (std::is_same_v<F, Fill8>)
+    PutFixed8(b, Field.value);
+  else if constexpr (IsRest<F>::value)
+    *b += value.*(F::member);
+  else
+    PutField(b, value.*Field);
+}
+
+template <auto Field, class T>
+void DecodeEntry(Reader& r, T& value) {
+  using F = std::remove_cvref_t<decltype(Field)>;
+  if constexpr (std::is_same_v<F, Fill8>)
+    r.GetFixed8();
+  else if constexpr (IsRest<F>::value)
+    value.*(F::member) = Bytes(r.GetBytes(r.remaining()));
+  else
+    value.*Field = GetField<std::remove_cvref_t<decltype(value.*Field)>>(r);
+}
+
 template <auto... Fields>
 struct FixedRecord {
   template <class T>
   static Bytes Encode(const T& value) {
     Bytes b;
-    (PutField(&b, value.*Fields), ...);
+    (EncodeEntry<Fields>(&b, value), ...);
     return b;
   }
   // `what` names the record in the error about bytes left over.
@@ -102,7 +144,7 @@ struct FixedRecord {
   static T Decode(std::string_view payload, const char* what) {
     Reader r(payload);
     T value;
-    ((value.*Fields = GetField<std::remove_cvref_t<decltype(value.*Fields)>>(r)), ...);
+    (DecodeEntry<Fields>(r, value), ...);
     ExpectEnd(r, what);
     return value;
   }

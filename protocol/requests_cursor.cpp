@@ -88,54 +88,28 @@ CursorSwitchToIndexRequest CursorSwitchToIndexRequest::Decode(std::string_view p
       payload, "CursorSwitchToIndex");
 }
 
+using CursorSetToKeyRequestLayout =
+    FixedRecord<&CursorSetToKeyRequest::cursor_id, &CursorSetToKeyRequest::field_count,
+                &CursorSetToKeyRequest::partial_length, &CursorSetToKeyRequest::search_action,
+                Fill8{0}, Rest<&CursorSetToKeyRequest::key>{}>;
 Bytes CursorSetToKeyRequest::Encode() const {
-  Bytes b;
-  PutI32(&b, cursor_id);
-  PutI32(&b, field_count);
-  PutI32(&b, partial_length);
-  PutFixed8(&b, search_action);
-  PutFixed8(&b, 0);
-  b += key;
-  return b;
+  return CursorSetToKeyRequestLayout::Encode(*this);
 }
 CursorSetToKeyRequest CursorSetToKeyRequest::Decode(std::string_view payload) {
-  Reader r(payload);
-  CursorSetToKeyRequest q;
-  q.cursor_id = r.GetInt32();
-  q.field_count = r.GetInt32();
-  q.partial_length = r.GetInt32();
-  q.search_action = r.GetFixed8();
-  r.GetFixed8();
-  q.key = Bytes(r.GetBytes(r.remaining()));
-  return q;
+  return CursorSetToKeyRequestLayout::Decode<CursorSetToKeyRequest>(payload, "CursorSetToKey");
 }
 
+using RecordGetForKeyRequestLayout =
+    FixedRecord<&RecordGetForKeyRequest::cursor_id, &RecordGetForKeyRequest::field_count,
+                &RecordGetForKeyRequest::partial_length, Fill8{1},
+                &RecordGetForKeyRequest::first_call, &RecordGetForKeyRequest::record_length,
+                &RecordGetForKeyRequest::bookmark_size, Fill8{0},
+                Rest<&RecordGetForKeyRequest::key>{}>;
 Bytes RecordGetForKeyRequest::Encode() const {
-  Bytes b;
-  PutI32(&b, cursor_id);
-  PutI32(&b, field_count);
-  PutI32(&b, partial_length);
-  PutFixed8(&b, 1);
-  PutFixed8(&b, first_call);
-  PutFixed16(&b, record_length);
-  PutFixed16(&b, bookmark_size);
-  PutFixed8(&b, 0);
-  b += key;
-  return b;
+  return RecordGetForKeyRequestLayout::Encode(*this);
 }
 RecordGetForKeyRequest RecordGetForKeyRequest::Decode(std::string_view payload) {
-  Reader r(payload);
-  RecordGetForKeyRequest q;
-  q.cursor_id = r.GetInt32();
-  q.field_count = r.GetInt32();
-  q.partial_length = r.GetInt32();
-  r.GetFixed8();
-  q.first_call = r.GetFixed8();
-  q.record_length = r.GetFixed16();
-  q.bookmark_size = r.GetFixed16();
-  r.GetFixed8();
-  q.key = Bytes(r.GetBytes(r.remaining()));
-  return q;
+  return RecordGetForKeyRequestLayout::Decode<RecordGetForKeyRequest>(payload, "RecordGetForKey");
 }
 
 Bytes CursorSetRangeRequest::Encode() const {
