@@ -23,7 +23,8 @@ BookmarksRequest BookmarksRequest::Decode(std::string_view payload, size_t count
   TaggedReader r(payload);
   BookmarksRequest q;
   q.cursor_id = r.ReadInt32();
-  size_t size = WireLength(r.ReadInt32(), r.remaining(), "bookmark size");
+  int32_t wire_size = r.ReadInt32();
+  size_t size = WireLength(wire_size, r.remaining(), "bookmark size");
   for (size_t i = 0; i < count; ++i)
     q.bookmarks.emplace_back(r.ReadList(size));
   ExpectTaggedEnd(r, "bookmark request");
@@ -60,7 +61,8 @@ RecordWriteRequest RecordWriteRequest::Decode(uint16_t message_id, std::string_v
     q.release_lock = r.ReadBool();
   else
     q.lock_mode = r.ReadInt32();
-  size_t n = WireLength(r.ReadInt32(), r.remaining(), "record length");
+  int32_t wire_n = r.ReadInt32();
+  size_t n = WireLength(wire_n, r.remaining(), "record length");
   q.record = Bytes(r.ReadList(n));
   q.bookmark_size = r.ReadInt32();
   ExpectTaggedEnd(r, "record write");

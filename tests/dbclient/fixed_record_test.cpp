@@ -87,5 +87,41 @@ TEST(FixedRecord, FillBytesAndTheRestOfThePayload) {
                DecodeError);
 }
 
+struct WithData {
+  int32_t id = 0;
+  Bytes data;
+  uint8_t flag = 0;
+};
+using WithDataLayout =
+    FixedRecord<&WithData::id, request_codec::Sized<&WithData::data>{}, &WithData::flag>;
+
+// Sized bytes go as their int32 count and the bytes; a negative count or one beyond the
+// payload is refused with the record's name, never read past the end.
+TEST(FixedRecord, SizedBytesCarryTheirCount) {
+  WithData d;
+  d.id = 1;
+  d.data = "abc";
+  d.flag = 2;
+  Bytes b = WithDataLayout::Encode(d);
+  EXPECT_EQ(b, Bytes("\x01\x00\x00\x00\x03\x00\x00\x00"
+                     "abc\x02",
+                     12));
+  WithData back = WithDataLayout::Decode<WithData>(b, "with data");
+  EXPECT_EQ(back.data, "abc");
+  EXPECT_EQ(back.flag, 2);
+
+  Bytes too_long = b;
+  too_long[4] = '\x09';
+  try {
+    WithDataLayout::Decode<WithData>(too_long, "with data");
+    FAIL() << "a count beyond the payload was taken";
+  } catch (const DecodeError& e) {
+    EXPECT_EQ(std::string(e.what()), "with data length 9 exceeds the 4 bytes that remain");
+  }
+  Bytes negative = b;
+  negative[7] = '\xff';
+  EXPECT_THROW(WithDataLayout::Decode<WithData>(negative, "with data"), DecodeError);
+}
+
 }  // namespace
 }  // namespace vantera
