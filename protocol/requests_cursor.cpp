@@ -176,49 +176,42 @@ CursorCompareKeysRequest CursorCompareKeysRequest::Decode(std::string_view paylo
   return q;
 }
 
+// RecordGetBatchLimited carries a byte limit after the count; RecordGetBatch does not.
+using RecordGetBatchLayout =
+    FixedRecord<&RecordGetBatchRequest::cursor_id, &RecordGetBatchRequest::record_count,
+                &RecordGetBatchRequest::options>;
+using RecordGetBatchLimitedLayout =
+    FixedRecord<&RecordGetBatchRequest::cursor_id, &RecordGetBatchRequest::record_count,
+                &RecordGetBatchRequest::byte_limit, &RecordGetBatchRequest::options>;
 Bytes RecordGetBatchRequest::Encode() const {
-  Bytes b;
-  PutI32(&b, cursor_id);
-  PutI32(&b, record_count);
-  if (has_limit)
-    PutI32(&b, byte_limit);
-  PutFixed8(&b, options);
-  return b;
+  return has_limit ? RecordGetBatchLimitedLayout::Encode(*this)
+                   : RecordGetBatchLayout::Encode(*this);
 }
 RecordGetBatchRequest RecordGetBatchRequest::Decode(std::string_view payload, bool has_limit) {
-  Reader r(payload);
-  RecordGetBatchRequest q;
-  q.cursor_id = r.GetInt32();
-  q.record_count = r.GetInt32();
+  RecordGetBatchRequest q =
+      has_limit
+          ? RecordGetBatchLimitedLayout::Decode<RecordGetBatchRequest>(payload, "RecordGetBatch")
+          : RecordGetBatchLayout::Decode<RecordGetBatchRequest>(payload, "RecordGetBatch");
   q.has_limit = has_limit;
-  if (has_limit)
-    q.byte_limit = r.GetInt32();
-  q.options = r.GetFixed8();
-  ExpectEnd(r, "RecordGetBatch");
   return q;
 }
 
+// RecordCopyWithOption carries an option byte at the end; RecordCopy does not.
+using RecordCopyLayout =
+    FixedRecord<&RecordCopyRequest::cursor_id, &RecordCopyRequest::source_cursor_id,
+                &RecordCopyRequest::blob_copy_mode, &RecordCopyRequest::value>;
+using RecordCopyWithOptionLayout =
+    FixedRecord<&RecordCopyRequest::cursor_id, &RecordCopyRequest::source_cursor_id,
+                &RecordCopyRequest::blob_copy_mode, &RecordCopyRequest::value,
+                &RecordCopyRequest::option>;
 Bytes RecordCopyRequest::Encode() const {
-  Bytes b;
-  PutI32(&b, cursor_id);
-  PutI32(&b, source_cursor_id);
-  PutFixed8(&b, blob_copy_mode);
-  PutI32(&b, value);
-  if (has_option)
-    PutFixed8(&b, option);
-  return b;
+  return has_option ? RecordCopyWithOptionLayout::Encode(*this) : RecordCopyLayout::Encode(*this);
 }
 RecordCopyRequest RecordCopyRequest::Decode(std::string_view payload, bool has_option) {
-  Reader r(payload);
-  RecordCopyRequest q;
-  q.cursor_id = r.GetInt32();
-  q.source_cursor_id = r.GetInt32();
-  q.blob_copy_mode = r.GetFixed8();
-  q.value = r.GetInt32();
+  RecordCopyRequest q =
+      has_option ? RecordCopyWithOptionLayout::Decode<RecordCopyRequest>(payload, "record copy")
+                 : RecordCopyLayout::Decode<RecordCopyRequest>(payload, "record copy");
   q.has_option = has_option;
-  if (has_option)
-    q.option = r.GetFixed8();
-  ExpectEnd(r, "record copy");
   return q;
 }
 
