@@ -10,8 +10,8 @@ namespace vantera {
 
 namespace {
 
-#define VANTERA_REQUEST_INFO(constant, id, name, owner, encoding) \
-  {nxmsg::constant, name, RequestOwner::k##owner,                 \
+#define VANTERA_REQUEST_INFO(constant, id, name, owner, encoding, handler) \
+  {nxmsg::constant, name, RequestOwner::k##owner,                          \
    PayloadEncoding::k##encoding == PayloadEncoding::kTagged},
 enum class PayloadEncoding { kFixed, kTagged };
 

@@ -32,7 +32,7 @@ class TaggedReader;
 
 // ---- Message ids ----
 namespace nxmsg {
-#define VANTERA_REQUEST_ID(constant, id, name, owner, encoding) \
+#define VANTERA_REQUEST_ID(constant, id, name, owner, encoding, handler) \
   inline constexpr uint16_t constant = id;
 VANTERA_REQUESTS(VANTERA_REQUEST_ID)
 #undef VANTERA_REQUEST_ID

@@ -141,7 +141,8 @@ Bytes EncodeBlobReadReply(std::string_view data) {
 }
 std::string_view DecodeBlobReadReply(std::string_view reply) {
   Reader r(reply);
-  size_t n = WireLength(r.GetInt32(), r.remaining(), "blob read length");
+  int32_t wire_n = r.GetInt32();
+  size_t n = WireLength(wire_n, r.remaining(), "blob read length");
   std::string_view data = r.GetBytes(n);
   ExpectEnd(r, "BlobRead reply");
   return data;
@@ -162,9 +163,12 @@ RecordBatchReply RecordBatchReply::Decode(std::string_view reply) {
   RecordBatchReply q;
   q.result = r.GetInt32();
   // Every record takes at least its 4-byte length.
-  size_t n = WireLength(r.GetInt32(), r.remaining() / 4, "record count");
-  for (size_t i = 0; i < n; ++i)
-    q.records.emplace_back(r.GetBytes(WireLength(r.GetInt32(), r.remaining(), "record size")));
+  int32_t wire_n = r.GetInt32();
+  size_t n = WireLength(wire_n, r.remaining() / 4, "record count");
+  for (size_t i = 0; i < n; ++i) {
+    int32_t size = r.GetInt32();
+    q.records.emplace_back(r.GetBytes(WireLength(size, r.remaining(), "record size")));
+  }
   ExpectEnd(r, "RecordGetBatch reply");
   return q;
 }

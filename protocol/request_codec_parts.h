@@ -12,6 +12,12 @@
 //   uint16_t      2 bytes
 //   uint8_t       1 byte
 //   std::string   short string: 256 bytes, length byte, text (cut to 255), zero padding
+//
+// Two more kinds of entry state what is not a member of its own:
+//   Fill8{v}       a byte the record always carries: written as v, not looked at when read
+//   Rest<&T::m>{}  the last field: member m (Bytes) is the rest of the payload, as it is
+//   Sized<&T::m>{} member m (Bytes) as an int32 byte count and that many bytes; a count
+//                  that is negative or larger than what remains is refused
 #pragma once
 
 #include <cstddef>
@@ -89,20 +95,76 @@ V GetField(Reader& r) {
   }
 }
 
+// A byte the record always carries.
+struct Fill8 {
+  uint8_t value;
+};
+
+// The rest of the payload, as the record's last field.
+template <auto Member>
+struct Rest {
+  static constexpr auto member = Member;
+};
+
+// Bytes after their int32 count.
+template <auto Member>
+struct Sized {
+  static constexpr auto member = Member;
+};
+
+template <class F>
+struct IsRest : std::false_type {};
+template <auto Member>
+struct IsRest<Rest<Member>> : std::true_type {};
+template <class F>
+struct IsSized : std::false_type {};
+template <auto Member>
+struct IsSized<Sized<Member>> : std::true_type {};
+
+template <auto Field, class T>
+void EncodeEntry(Bytes* b, const T& value) {
+  using F = std::remove_cvref_t<decltype(Field)>;
+  if constexpr (std::is_same_v<F, Fill8>)
+    PutFixed8(b, Field.value);
+  else if constexpr (IsRest<F>::value)
+    *b += value.*(F::member);
+  else if constexpr (IsSized<F>::value) {
+    PutI32(b, static_cast<int32_t>((value.*(F::member)).size()));
+    *b += value.*(F::member);
+  } else
+    PutField(b, value.*Field);
+}
+
+template <auto Field, class T>
+void DecodeEntry(Reader& r, T& value, const char* what) {
+  using F = std::remove_cvref_t<decltype(Field)>;
+  if constexpr (std::is_same_v<F, Fill8>)
+    r.GetFixed8();
+  else if constexpr (IsRest<F>::value)
+    value.*(F::member) = Bytes(r.GetBytes(r.remaining()));
+  else if constexpr (IsSized<F>::value) {
+    // The count is read before what remains is taken.
+    int32_t count = r.GetInt32();
+    std::string length = std::string(what) + " length";
+    value.*(F::member) = Bytes(r.GetBytes(WireLength(count, r.remaining(), length.c_str())));
+  } else
+    value.*Field = GetField<std::remove_cvref_t<decltype(value.*Field)>>(r);
+}
+
 template <auto... Fields>
 struct FixedRecord {
   template <class T>
   static Bytes Encode(const T& value) {
     Bytes b;
-    (PutField(&b, value.*Fields), ...);
+    (EncodeEntry<Fields>(&b, value), ...);
     return b;
   }
-  // `what` names the record in the error about bytes left over.
+  // `what` names the record in the errors about bytes left over and about a wrong count.
   template <class T>
   static T Decode(std::string_view payload, const char* what) {
     Reader r(payload);
     T value;
-    ((value.*Fields = GetField<std::remove_cvref_t<decltype(value.*Fields)>>(r)), ...);
+    (DecodeEntry<Fields>(r, value, what), ...);
     ExpectEnd(r, what);
     return value;
   }

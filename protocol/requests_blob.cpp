@@ -27,25 +27,14 @@ BlobReadRequest BlobReadRequest::Decode(std::string_view payload) {
   return BlobReadRequestLayout::Decode<BlobReadRequest>(payload, "BlobRead");
 }
 
+using BlobWriteRequestLayout =
+    FixedRecord<&BlobWriteRequest::cursor_id, &BlobWriteRequest::blob, &BlobWriteRequest::offset,
+                Sized<&BlobWriteRequest::data>{}>;
 Bytes BlobWriteRequest::Encode() const {
-  Bytes b;
-  PutI32(&b, cursor_id);
-  PutI64(&b, blob);
-  PutI32(&b, offset);
-  PutI32(&b, static_cast<int32_t>(data.size()));
-  b += data;
-  return b;
+  return BlobWriteRequestLayout::Encode(*this);
 }
 BlobWriteRequest BlobWriteRequest::Decode(std::string_view payload) {
-  Reader r(payload);
-  BlobWriteRequest q;
-  q.cursor_id = r.GetInt32();
-  q.blob = r.GetInt64();
-  q.offset = r.GetInt32();
-  size_t n = WireLength(r.GetInt32(), r.remaining(), "blob write length");
-  q.data = Bytes(r.GetBytes(n));
-  ExpectEnd(r, "BlobWrite");
-  return q;
+  return BlobWriteRequestLayout::Decode<BlobWriteRequest>(payload, "BlobWrite");
 }
 
 using BlobTruncateRequestLayout =

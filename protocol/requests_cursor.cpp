@@ -23,7 +23,8 @@ BookmarksRequest BookmarksRequest::Decode(std::string_view payload, size_t count
   TaggedReader r(payload);
   BookmarksRequest q;
   q.cursor_id = r.ReadInt32();
-  size_t size = WireLength(r.ReadInt32(), r.remaining(), "bookmark size");
+  int32_t wire_size = r.ReadInt32();
+  size_t size = WireLength(wire_size, r.remaining(), "bookmark size");
   for (size_t i = 0; i < count; ++i)
     q.bookmarks.emplace_back(r.ReadList(size));
   ExpectTaggedEnd(r, "bookmark request");
@@ -60,7 +61,8 @@ RecordWriteRequest RecordWriteRequest::Decode(uint16_t message_id, std::string_v
     q.release_lock = r.ReadBool();
   else
     q.lock_mode = r.ReadInt32();
-  size_t n = WireLength(r.ReadInt32(), r.remaining(), "record length");
+  int32_t wire_n = r.ReadInt32();
+  size_t n = WireLength(wire_n, r.remaining(), "record length");
   q.record = Bytes(r.ReadList(n));
   q.bookmark_size = r.ReadInt32();
   ExpectTaggedEnd(r, "record write");
@@ -88,54 +90,28 @@ CursorSwitchToIndexRequest CursorSwitchToIndexRequest::Decode(std::string_view p
       payload, "CursorSwitchToIndex");
 }
 
+using CursorSetToKeyRequestLayout =
+    FixedRecord<&CursorSetToKeyRequest::cursor_id, &CursorSetToKeyRequest::field_count,
+                &CursorSetToKeyRequest::partial_length, &CursorSetToKeyRequest::search_action,
+                Fill8{0}, Rest<&CursorSetToKeyRequest::key>{}>;
 Bytes CursorSetToKeyRequest::Encode() const {
-  Bytes b;
-  PutI32(&b, cursor_id);
-  PutI32(&b, field_count);
-  PutI32(&b, partial_length);
-  PutFixed8(&b, search_action);
-  PutFixed8(&b, 0);
-  b += key;
-  return b;
+  return CursorSetToKeyRequestLayout::Encode(*this);
 }
 CursorSetToKeyRequest CursorSetToKeyRequest::Decode(std::string_view payload) {
-  Reader r(payload);
-  CursorSetToKeyRequest q;
-  q.cursor_id = r.GetInt32();
-  q.field_count = r.GetInt32();
-  q.partial_length = r.GetInt32();
-  q.search_action = r.GetFixed8();
-  r.GetFixed8();
-  q.key = Bytes(r.GetBytes(r.remaining()));
-  return q;
+  return CursorSetToKeyRequestLayout::Decode<CursorSetToKeyRequest>(payload, "CursorSetToKey");
 }
 
+using RecordGetForKeyRequestLayout =
+    FixedRecord<&RecordGetForKeyRequest::cursor_id, &RecordGetForKeyRequest::field_count,
+                &RecordGetForKeyRequest::partial_length, Fill8{1},
+                &RecordGetForKeyRequest::first_call, &RecordGetForKeyRequest::record_length,
+                &RecordGetForKeyRequest::bookmark_size, Fill8{0},
+                Rest<&RecordGetForKeyRequest::key>{}>;
 Bytes RecordGetForKeyRequest::Encode() const {
-  Bytes b;
-  PutI32(&b, cursor_id);
-  PutI32(&b, field_count);
-  PutI32(&b, partial_length);
-  PutFixed8(&b, 1);
-  PutFixed8(&b, first_call);
-  PutFixed16(&b, record_length);
-  PutFixed16(&b, bookmark_size);
-  PutFixed8(&b, 0);
-  b += key;
-  return b;
+  return RecordGetForKeyRequestLayout::Encode(*this);
 }
 RecordGetForKeyRequest RecordGetForKeyRequest::Decode(std::string_view payload) {
-  Reader r(payload);
-  RecordGetForKeyRequest q;
-  q.cursor_id = r.GetInt32();
-  q.field_count = r.GetInt32();
-  q.partial_length = r.GetInt32();
-  r.GetFixed8();
-  q.first_call = r.GetFixed8();
-  q.record_length = r.GetFixed16();
-  q.bookmark_size = r.GetFixed16();
-  r.GetFixed8();
-  q.key = Bytes(r.GetBytes(r.remaining()));
-  return q;
+  return RecordGetForKeyRequestLayout::Decode<RecordGetForKeyRequest>(payload, "RecordGetForKey");
 }
 
 Bytes CursorSetRangeRequest::Encode() const {
@@ -200,49 +176,42 @@ CursorCompareKeysRequest CursorCompareKeysRequest::Decode(std::string_view paylo
   return q;
 }
 
+// RecordGetBatchLimited carries a byte limit after the count; RecordGetBatch does not.
+using RecordGetBatchLayout =
+    FixedRecord<&RecordGetBatchRequest::cursor_id, &RecordGetBatchRequest::record_count,
+                &RecordGetBatchRequest::options>;
+using RecordGetBatchLimitedLayout =
+    FixedRecord<&RecordGetBatchRequest::cursor_id, &RecordGetBatchRequest::record_count,
+                &RecordGetBatchRequest::byte_limit, &RecordGetBatchRequest::options>;
 Bytes RecordGetBatchRequest::Encode() const {
-  Bytes b;
-  PutI32(&b, cursor_id);
-  PutI32(&b, record_count);
-  if (has_limit)
-    PutI32(&b, byte_limit);
-  PutFixed8(&b, options);
-  return b;
+  return has_limit ? RecordGetBatchLimitedLayout::Encode(*this)
+                   : RecordGetBatchLayout::Encode(*this);
 }
 RecordGetBatchRequest RecordGetBatchRequest::Decode(std::string_view payload, bool has_limit) {
-  Reader r(payload);
-  RecordGetBatchRequest q;
-  q.cursor_id = r.GetInt32();
-  q.record_count = r.GetInt32();
+  RecordGetBatchRequest q =
+      has_limit
+          ? RecordGetBatchLimitedLayout::Decode<RecordGetBatchRequest>(payload, "RecordGetBatch")
+          : RecordGetBatchLayout::Decode<RecordGetBatchRequest>(payload, "RecordGetBatch");
   q.has_limit = has_limit;
-  if (has_limit)
-    q.byte_limit = r.GetInt32();
-  q.options = r.GetFixed8();
-  ExpectEnd(r, "RecordGetBatch");
   return q;
 }
 
+// RecordCopyWithOption carries an option byte at the end; RecordCopy does not.
+using RecordCopyLayout =
+    FixedRecord<&RecordCopyRequest::cursor_id, &RecordCopyRequest::source_cursor_id,
+                &RecordCopyRequest::blob_copy_mode, &RecordCopyRequest::value>;
+using RecordCopyWithOptionLayout =
+    FixedRecord<&RecordCopyRequest::cursor_id, &RecordCopyRequest::source_cursor_id,
+                &RecordCopyRequest::blob_copy_mode, &RecordCopyRequest::value,
+                &RecordCopyRequest::option>;
 Bytes RecordCopyRequest::Encode() const {
-  Bytes b;
-  PutI32(&b, cursor_id);
-  PutI32(&b, source_cursor_id);
-  PutFixed8(&b, blob_copy_mode);
-  PutI32(&b, value);
-  if (has_option)
-    PutFixed8(&b, option);
-  return b;
+  return has_option ? RecordCopyWithOptionLayout::Encode(*this) : RecordCopyLayout::Encode(*this);
 }
 RecordCopyRequest RecordCopyRequest::Decode(std::string_view payload, bool has_option) {
-  Reader r(payload);
-  RecordCopyRequest q;
-  q.cursor_id = r.GetInt32();
-  q.source_cursor_id = r.GetInt32();
-  q.blob_copy_mode = r.GetFixed8();
-  q.value = r.GetInt32();
+  RecordCopyRequest q =
+      has_option ? RecordCopyWithOptionLayout::Decode<RecordCopyRequest>(payload, "record copy")
+                 : RecordCopyLayout::Decode<RecordCopyRequest>(payload, "record copy");
   q.has_option = has_option;
-  if (has_option)
-    q.option = r.GetFixed8();
-  ExpectEnd(r, "record copy");
   return q;
 }
 

@@ -25,12 +25,14 @@ void WriteParams(TaggedWriter& w, const std::vector<StatementParam>& params) {
 
 std::vector<StatementParam> ReadParams(TaggedReader& r) {
   // Each parameter takes at least 3 bytes, so the count is bounded by what remains.
-  size_t count = WireLength(r.ReadInt32(), r.remaining() / 3, "parameter count");
+  int32_t wire_count = r.ReadInt32();
+  size_t count = WireLength(wire_count, r.remaining() / 3, "parameter count");
   std::vector<StatementParam> params(count);
   for (auto& p : params) {
     p.name = r.ReadString();
     p.type = r.ReadInt32();
-    size_t n = WireLength(r.ReadInt32(), r.remaining(), "parameter size");
+    int32_t wire_n = r.ReadInt32();
+    size_t n = WireLength(wire_n, r.remaining(), "parameter size");
     if (n > 0)
       p.value = Bytes(r.ReadList(n));
   }

@@ -64,18 +64,13 @@ NamesRequest NamesRequest::Decode(std::string_view payload, bool has_id, size_t 
   return q;
 }
 
+using ObjectBytesRequestLayout =
+    FixedRecord<&ObjectBytesRequest::id, Rest<&ObjectBytesRequest::data>{}>;
 Bytes ObjectBytesRequest::Encode() const {
-  Bytes b;
-  PutI32(&b, id);
-  b += data;
-  return b;
+  return ObjectBytesRequestLayout::Encode(*this);
 }
 ObjectBytesRequest ObjectBytesRequest::Decode(std::string_view payload) {
-  Reader r(payload);
-  ObjectBytesRequest q;
-  q.id = r.GetInt32();
-  q.data = Bytes(r.GetBytes(r.remaining()));
-  return q;
+  return ObjectBytesRequestLayout::Decode<ObjectBytesRequest>(payload, "object request with bytes");
 }
 
 }  // namespace vantera

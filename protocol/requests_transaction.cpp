@@ -38,7 +38,8 @@ TransactionStartWithRequest TransactionStartWithRequest::Decode(std::string_view
   q.flag1 = r.ReadBool();
   q.flag2 = r.ReadBool();
   // Every cursor id takes at least two bytes.
-  size_t n = WireLength(r.ReadInt32(), r.remaining() / 2, "cursor count");
+  int32_t wire_n = r.ReadInt32();
+  size_t n = WireLength(wire_n, r.remaining() / 2, "cursor count");
   for (size_t i = 0; i < n; ++i)
     q.cursor_ids.push_back(r.ReadInt32());
   ExpectTaggedEnd(r, "TransactionStartWith");

@@ -82,10 +82,6 @@ class ServerEngine {
 
  private:
   EngineReply Handle(EngineSession& session, uint32_t message_id, std::string_view payload);
-  EngineReply HandleSession(EngineSession& s, uint32_t message_id, std::string_view payload);
-  EngineReply HandleDatabase(EngineSession& s, uint32_t message_id, std::string_view payload);
-  EngineReply HandleCursor(EngineSession& s, uint32_t message_id, std::string_view payload);
-  uint32_t NewId() { return next_id_.fetch_add(1); }
 
   EngineOptions options_;
   StoreFaults* faults_;

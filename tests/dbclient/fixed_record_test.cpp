@@ -55,5 +55,73 @@ TEST(FixedRecord, FieldsInListOrderBothWays) {
   }
 }
 
+struct WithKey {
+  int32_t id = 0;
+  uint8_t flag = 0;
+  Bytes key;
+};
+using WithKeyLayout = FixedRecord<&WithKey::id, request_codec::Fill8{9}, &WithKey::flag,
+                                  request_codec::Rest<&WithKey::key>{}>;
+
+// A fill byte is written as stated and skipped when read; the rest of the payload, however
+// long (also none), is the last member; a payload too short for the fixed part is refused.
+TEST(FixedRecord, FillBytesAndTheRestOfThePayload) {
+  WithKey k;
+  k.id = 3;
+  k.flag = 1;
+  k.key = Bytes("\x00key", 4);
+  Bytes b = WithKeyLayout::Encode(k);
+  EXPECT_EQ(b, Bytes("\x03\x00\x00\x00\x09\x01\x00key", 10));
+
+  Bytes other_fill = b;
+  other_fill[4] = '\x55';
+  WithKey back = WithKeyLayout::Decode<WithKey>(other_fill, "with key");
+  EXPECT_EQ(back.id, 3);
+  EXPECT_EQ(back.flag, 1);
+  EXPECT_EQ(back.key, k.key);
+
+  WithKey empty = WithKeyLayout::Decode<WithKey>(std::string_view(b).substr(0, 6), "with key");
+  EXPECT_EQ(empty.flag, 1);
+  EXPECT_TRUE(empty.key.empty());
+  EXPECT_THROW(WithKeyLayout::Decode<WithKey>(std::string_view(b).substr(0, 5), "with key"),
+               DecodeError);
+}
+
+struct WithData {
+  int32_t id = 0;
+  Bytes data;
+  uint8_t flag = 0;
+};
+using WithDataLayout =
+    FixedRecord<&WithData::id, request_codec::Sized<&WithData::data>{}, &WithData::flag>;
+
+// Sized bytes go as their int32 count and the bytes; a negative count or one beyond the
+// payload is refused with the record's name, never read past the end.
+TEST(FixedRecord, SizedBytesCarryTheirCount) {
+  WithData d;
+  d.id = 1;
+  d.data = "abc";
+  d.flag = 2;
+  Bytes b = WithDataLayout::Encode(d);
+  EXPECT_EQ(b, Bytes("\x01\x00\x00\x00\x03\x00\x00\x00"
+                     "abc\x02",
+                     12));
+  WithData back = WithDataLayout::Decode<WithData>(b, "with data");
+  EXPECT_EQ(back.data, "abc");
+  EXPECT_EQ(back.flag, 2);
+
+  Bytes too_long = b;
+  too_long[4] = '\x09';
+  try {
+    WithDataLayout::Decode<WithData>(too_long, "with data");
+    FAIL() << "a count beyond the payload was taken";
+  } catch (const DecodeError& e) {
+    EXPECT_EQ(std::string(e.what()), "with data length 9 exceeds the 4 bytes that remain");
+  }
+  Bytes negative = b;
+  negative[7] = '\xff';
+  EXPECT_THROW(WithDataLayout::Decode<WithData>(negative, "with data"), DecodeError);
+}
+
 }  // namespace
 }  // namespace vantera
