@@ -13,9 +13,9 @@
 #include <memory>
 #include <string>
 
+#include "bench/common/tcp_database.h"
 #include "bench/cursor/walk_fixture.h"
 #include "dbclient/nxdb.h"
-#include "dbconn/nxtwWinsockTransport.h"
 
 namespace vantera {
 namespace {
@@ -25,21 +25,11 @@ using bench::ServerChild;
 
 struct Setup {
   ServerChild server;
-  TnxWinsockTransport transport{"nxWinsockTransport"};
-  TnxRemoteServerEngine engine{"nxRemoteServerEngine"};
-  TnxSession session{"nxSession"};
-  TnxDatabase database{"nxDatabase"};
+  bench::TcpDatabase chain{server.Port()};
+  TnxDatabase& database = chain.database;
 
-  Setup() {
-    transport.SetServerNameRuntime("127.0.0.1");
-    transport.SetPort(server.Port());
-    engine.SetTransport(&transport);
-    session.SetServerEngine(&engine);
-    database.SetSession(&session);
-    database.SetAliasName("Tarvola");
-    bench::FillWalkTable(database);
-  }
-  uint64_t Sent() { return transport.Statistics().messagesSent; }
+  Setup() { bench::FillWalkTable(database); }
+  uint64_t Sent() { return chain.Sent(); }
 };
 
 Setup& Shared() {
@@ -121,10 +111,10 @@ void Ignore(uint32_t, uint32_t, const char*, uint32_t, void*) {}
 // One empty request and its answer: the floor under every request above.
 void BM_EmptyRequest(benchmark::State& state) {
   Setup& s = Shared();
-  s.session.Open();
-  uint32_t id = s.session.RemoteSession()->SessionId();
+  s.chain.session.Open();
+  uint32_t id = s.chain.session.RemoteSession()->SessionId();
   for (auto _ : state)
-    s.transport.Request(0, id, 1, nullptr, 0, 10000, &Ignore, nullptr);
+    s.chain.transport.Request(0, id, 1, nullptr, 0, 10000, &Ignore, nullptr);
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_EmptyRequest)->UseRealTime();

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "bench/common/server_child.h"
-#include "dbconn/nxtwWinsockTransport.h"
+#include "bench/common/tcp_database.h"
 #include "fingerprint/enrolment_merge.h"
 #include "fingerprint/identification.h"
 #include "fingerprint/image/finger_render.h"
@@ -68,10 +68,8 @@ std::string CardKey(int card) {
 
 struct Setup {
   bench::ServerChild server;
-  TnxWinsockTransport transport{"nxWinsockTransport"};
-  TnxRemoteServerEngine engine{"nxRemoteServerEngine"};
-  TnxSession session{"nxSession"};
-  TnxDatabase database{"nxDatabase"};
+  bench::TcpDatabase chain{server.Port()};
+  TnxDatabase& database = chain.database;
   FingerprintStore store;
   CardMessageTable messages;
   NullView view;
@@ -79,12 +77,6 @@ struct Setup {
   IFPTemplate captured;
 
   Setup() {
-    transport.SetServerNameRuntime("127.0.0.1");
-    transport.SetPort(server.Port());
-    engine.SetTransport(&transport);
-    session.SetServerEngine(&engine);
-    database.SetSession(&session);
-    database.SetAliasName("Tarvola");
     store.SetDatabase(&database);
     TnxTable t("BenchAsSormi");
     t.SetDatabase(&database);

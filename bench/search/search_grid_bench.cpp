@@ -11,8 +11,8 @@
 #include <string>
 
 #include "bench/common/server_child.h"
+#include "bench/common/tcp_database.h"
 #include "dbclient/nxdb.h"
-#include "dbconn/nxtwWinsockTransport.h"
 #include "fingerprint/cursor_grid_model.h"
 #include "server/engine/data_folder.h"
 #include "tests/fingerprint/search_data.h"
@@ -27,10 +27,8 @@ struct Setup {
   testing::TempFolder folder;
   std::string data = Prepare(folder.Sub("data"));
   bench::ServerChild server{{"--data", data}, bench::DataFolder::None};
-  TnxWinsockTransport transport{"nxWinsockTransport"};
-  TnxRemoteServerEngine engine{"nxRemoteServerEngine"};
-  TnxSession session{"nxSession"};
-  TnxDatabase database{"nxDatabase"};
+  bench::TcpDatabase chain{server.Port()};
+  TnxDatabase& database = chain.database;
   TnxTable table{"TblMaster"};
   CursorGridModel model{table};
 
@@ -40,12 +38,6 @@ struct Setup {
     return path;
   }
   Setup() {
-    transport.SetServerNameRuntime("127.0.0.1");
-    transport.SetPort(server.Port());
-    engine.SetTransport(&transport);
-    session.SetServerEngine(&engine);
-    database.SetSession(&session);
-    database.SetAliasName("Tarvola");
     table.SetDatabase(&database);
     table.SetTableName("ASIAKAS");
     table.SetReadOnly(true);
@@ -53,7 +45,7 @@ struct Setup {
     table.Open();
     model.SetColumns({{"AsNo", "Asiakas"}, {"AsNimi", "Nimi"}});
   }
-  uint64_t Sent() { return transport.Statistics().messagesSent; }
+  uint64_t Sent() { return chain.Sent(); }
   void ReadAll() {
     model.Reload();
     while (model.canFetchMore({}))
