@@ -8,6 +8,7 @@
 #include <string>
 
 #include "fingerprint/finger_random.h"
+#include "fingerprint/image/gabor_kernel.h"
 
 namespace vantera {
 namespace {
@@ -26,33 +27,18 @@ constexpr int kRadius = 5;
 constexpr int kSide = 2 * kRadius + 1;
 constexpr int kGrowthPasses = 7;
 
-using Kernel = std::array<float, kSide * kSide>;
+using Kernel = GaborKernel<kRadius>;
 
-// One kernel: a cosine across the ridges under a Gaussian, zero mean, unit gain for a
-// ridge pattern of its own period and direction.
+// One kernel: the zero-mean Gabor kernel, scaled to unit gain for a ridge pattern of its
+// own period and direction.
 Kernel MakeKernel(double ridge_angle, double period) {
-  Kernel k{};
-  const double nx = -std::sin(ridge_angle);  // the normal to the ridges
+  Kernel k = ZeroMeanGabor<kRadius>(ridge_angle, period, 3.0, 3.6);
+  const double nx = -std::sin(ridge_angle);
   const double ny = std::cos(ridge_angle);
-  const double su = 3.0, sv = 3.6;
-  double sum = 0, weight = 0;
-  std::array<double, kSide * kSide> env{};
-  for (int y = -kRadius; y <= kRadius; ++y)
-    for (int x = -kRadius; x <= kRadius; ++x) {
-      double u = x * nx + y * ny;
-      double v = -x * ny + y * nx;
-      double e = std::exp(-(u * u) / (2 * su * su) - (v * v) / (2 * sv * sv));
-      size_t i = static_cast<size_t>((y + kRadius) * kSide + x + kRadius);
-      env[i] = e;
-      k[i] = static_cast<float>(e * std::cos(2 * kPi * u / period));
-      sum += k[i];
-      weight += e;
-    }
   double gain = 0;
   for (int y = -kRadius; y <= kRadius; ++y)
     for (int x = -kRadius; x <= kRadius; ++x) {
       size_t i = static_cast<size_t>((y + kRadius) * kSide + x + kRadius);
-      k[i] = static_cast<float>(k[i] - sum / weight * env[i]);
       double u = x * nx + y * ny;
       gain += k[i] * std::cos(2 * kPi * u / period);
     }

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "fingerprint/image/gabor_kernel.h"
+
 namespace vantera {
 namespace {
 
@@ -46,27 +48,10 @@ class Grid {
   std::vector<T> v_;
 };
 
-using Kernel = std::array<float, kSide * kSide>;
+using Kernel = GaborKernel<kRadius>;
 
 Kernel MakeKernel(double ridge_angle, double period) {
-  Kernel k{};
-  const double nx = -std::sin(ridge_angle), ny = std::cos(ridge_angle);
-  const double su = 3.2, sv = 4.5;
-  double sum = 0, weight = 0;
-  std::array<double, kSide * kSide> env{};
-  for (int y = -kRadius; y <= kRadius; ++y)
-    for (int x = -kRadius; x <= kRadius; ++x) {
-      double u = x * nx + y * ny, v = -x * ny + y * nx;
-      double e = std::exp(-(u * u) / (2 * su * su) - (v * v) / (2 * sv * sv));
-      size_t i = static_cast<size_t>((y + kRadius) * kSide + x + kRadius);
-      env[i] = e;
-      k[i] = static_cast<float>(e * std::cos(2 * kPi * u / period));
-      sum += k[i];
-      weight += e;
-    }
-  for (size_t i = 0; i < k.size(); ++i)
-    k[i] = static_cast<float>(k[i] - sum / weight * env[i]);
-  return k;
+  return ZeroMeanGabor<kRadius>(ridge_angle, period, 3.2, 4.5);
 }
 
 const std::vector<Kernel>& EnhanceBank() {
