@@ -91,29 +91,45 @@ TEST(MatcherQuality, ErrorRatesOverSyntheticFingers) {
 }
 
 TEST(MatcherQuality, AlignmentRecoversTheTurnAndShift) {
-  // A placement compared with itself turned by 15 degrees and shifted (20, -30).
+  // A placement compared with itself turned about the sensor's middle and shifted, up to
+  // the turn limit and far into the shift range; and, unturned, moved with its copy far
+  // outside the sensor window (an enrolment template may reach there).
+  struct Case {
+    double turn, shift_x, shift_y;
+    int offset_x, offset_y;
+  };
+  const Case cases[] = {{15, 20, -30, 0, 0},     {-40, 100, 60, 0, 0},   {40, -120, 110, 0, 0},
+                        {0, 30, 30, -700, -800}, {0, -20, 10, 600, 500}, {-25, 0, 0, 0, 0}};
   FingerRandom rng(9);
-  Minutiae a = PlaceFinger(PatternOfFinger("alignment"), rng);
-  Minutiae b;
-  const double rad = 15.0 * 3.14159265358979 / 180.0;
-  for (Minutia m : a) {
-    double px = m.x - kSensorWidth / 2.0, py = m.y - kSensorHeight / 2.0;
-    m.x = static_cast<int16_t>(
-        std::lround(std::cos(rad) * px - std::sin(rad) * py + kSensorWidth / 2.0 + 20));
-    m.y = static_cast<int16_t>(
-        std::lround(std::sin(rad) * px + std::cos(rad) * py + kSensorHeight / 2.0 - 30));
-    m.angle = static_cast<uint16_t>((m.angle + 15) % 360);
-    b.push_back(m);
+  const Minutiae placed = PlaceFinger(PatternOfFinger("alignment"), rng);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "turn " << c.turn << " shift " << c.shift_x << ","
+                                    << c.shift_y << " offset " << c.offset_x << "," << c.offset_y);
+    Minutiae a, b;
+    const double rad = c.turn * 3.14159265358979 / 180.0;
+    for (Minutia m : placed) {
+      double px = m.x - kSensorWidth / 2.0, py = m.y - kSensorHeight / 2.0;
+      Minutia t = m;
+      t.x = static_cast<int16_t>(std::lround(std::cos(rad) * px - std::sin(rad) * py +
+                                             kSensorWidth / 2.0 + c.shift_x + c.offset_x));
+      t.y = static_cast<int16_t>(std::lround(std::sin(rad) * px + std::cos(rad) * py +
+                                             kSensorHeight / 2.0 + c.shift_y + c.offset_y));
+      t.angle = static_cast<uint16_t>((m.angle + 360 + static_cast<int>(c.turn)) % 360);
+      m.x = static_cast<int16_t>(m.x + c.offset_x);
+      m.y = static_cast<int16_t>(m.y + c.offset_y);
+      a.push_back(m);
+      b.push_back(t);
+    }
+    MatchResult r = MatchMinutiae(a, b);
+    EXPECT_TRUE(r.same);
+    EXPECT_EQ(r.pairs, static_cast<int>(a.size()));
+    EXPECT_NEAR(r.alignment.turn_degrees, c.turn, 1.0);
+    EXPECT_NEAR(r.alignment.shift_x, c.shift_x, 3.0);
+    EXPECT_NEAR(r.alignment.shift_y, c.shift_y, 3.0);
   }
-  MatchResult r = MatchMinutiae(a, b);
-  EXPECT_TRUE(r.same);
-  EXPECT_EQ(r.pairs, static_cast<int>(a.size()));
-  EXPECT_NEAR(r.alignment.turn_degrees, 15.0, 1.0);
-  EXPECT_NEAR(r.alignment.shift_x, 20.0, 3.0);
-  EXPECT_NEAR(r.alignment.shift_y, -30.0, 3.0);
   // Nothing to pair with nothing.
-  EXPECT_FALSE(MatchMinutiae(a, {}).same);
-  EXPECT_FALSE(MatchMinutiae({}, a).same);
+  EXPECT_FALSE(MatchMinutiae(placed, {}).same);
+  EXPECT_FALSE(MatchMinutiae({}, placed).same);
 }
 
 }  // namespace
