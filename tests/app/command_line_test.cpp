@@ -74,6 +74,7 @@ TEST(CommandLineTest, ParsesOptionsAndRefusesBadOnes) {
 TEST(CommandLineTest, CommandsPrintVersionKeyAndSettings) {
   EXPECT_EQ(RunOf(Parse({"--version"})).out, "Vantera 3.0.5.0\n");
   EXPECT_NE(RunOf(Parse({"--help"})).out.find("--encode-key TEXT"), std::string::npos);
+  EXPECT_NE(RunOf(Parse({"--help"})).out.find("--list-readers"), std::string::npos);
 
   Outcome key = RunOf(Parse({"--encode-key", "s\xC3\xA4"}));  // UTF-8 "sä" is the key "s\xE4"
   EXPECT_EQ(key.code, 0);
@@ -84,7 +85,7 @@ TEST(CommandLineTest, CommandsPrintVersionKeyAndSettings) {
   std::string path = dir.Write(
       "Tarvola.ini",
       "[DataBase]\nAlias=K\xE4NTA\nEngine=tcpip\nKey=" + *EncodeTransportKey("topsecret") +
-          "\n[MessageSrv]\nPingTime=0\n[Defaults]\nVantera=07\n");
+          "\n[MessageSrv]\nPingTime=0\n[Defaults]\nVantera=07\n[Lukija]\nLaite=libFprint\n");
   Outcome printed = RunOf(Parse({"--print-settings", "--ini", path.c_str()}));
   EXPECT_EQ(printed.code, 0);
   EXPECT_EQ(printed.out, "SettingsFile = " + path +
@@ -101,7 +102,8 @@ TEST(CommandLineTest, CommandsPrintVersionKeyAndSettings) {
                              "MessageSrv.ServerPort = 40201\n"
                              "ClientName = Vantera07\n"
                              "MessageSrv.PingTime = 0\n"
-                             "MessageSrv.MessageMaxAge = 1800\n");
+                             "MessageSrv.MessageMaxAge = 1800\n"
+                             "Lukija.Laite = LIBFPRINT\n");
   EXPECT_EQ(printed.out.find("topsecret"), std::string::npos);
   EXPECT_NE(RunOf(Parse({"--print-settings", "--ini", dir.File("none.ini").c_str()}))
                 .out.find("DataBase.Key = (placeholder)\n"),
