@@ -108,7 +108,10 @@ LibfprintReader::LibfprintReader(TFPGetTemplateX& capture, TFPRegisterTemplateX&
   link_->context.reset(fp_context_new());
   for (FPControl* control :
        {static_cast<FPControl*>(&capture_), static_cast<FPControl*>(&enrolment_)})
-    connect(control, &FPControl::ArmedChanged, this, [this](bool) { Update(); });
+    connect(control, &FPControl::ArmedChanged, this, [this](bool armed) {
+      search_ |= armed;  // an arming looks for a device when there is none
+      Update();
+    });
   // Qt on Linux normally runs GLib's main loop; otherwise the default context is iterated
   // from the Qt loop, so that libfprint's callbacks still arrive on this thread.
   QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
@@ -134,10 +137,13 @@ bool LibfprintReader::HasDevice() const {
   return link_->device != nullptr;
 }
 
+FpDevice* LibfprintReader::Device() const {
+  return link_->device.get();
+}
+
 void LibfprintReader::Open() {
-  if (!FindDevice())
-    return;
-  Update();
+  if (FindDevice())
+    Update();
 }
 
 // Takes the device of the choice when there is none; false when none can serve.
@@ -148,9 +154,9 @@ bool LibfprintReader::FindDevice() {
     return true;
   FpDevice* device = ChooseDevice(link_->context.get(), choice_);
   if (device == nullptr) {
-    if (!removed_)
+    if (!missing_said_)
       log_("Lukijaa ei l\xF6ytynyt (Laite=" + Utf8ToWin1252(choice_) + ")");
-    removed_ = true;  // said once until a device is found
+    missing_said_ = true;  // said once until a device is found
     return false;
   }
   ReaderDevice d = DescribeDevice(device);
@@ -177,8 +183,9 @@ bool LibfprintReader::FindDevice() {
           emit reader->WaitingForFinger();
       }),
       link_.get());
-  log_((removed_ ? "Lukija liitetty: " : "Lukija: ") + Shown(d));
+  log_((removed_ || missing_said_ ? "Lukija liitetty: " : "Lukija: ") + Shown(d));
   removed_ = false;
+  missing_said_ = false;
   opening_ = true;
   fp_device_open(
       device, nullptr,
@@ -204,6 +211,10 @@ void LibfprintReader::Opened(bool ok, const std::string& error) {
     return;  // the next arming tries again
   }
   open_ = true;
+  if (removed_) {
+    DropDevice();  // unplugged while opening
+    return;
+  }
   Update();
 }
 
@@ -217,7 +228,14 @@ void LibfprintReader::Update() {
       g_cancellable_cancel(link_->cancel.get());
     return;
   }
-  if (capturing_ || opening_ || paused_ || !FindDevice() || !open_)
+  if (!link_->device) {
+    if (!search_ || closing_)
+      return;
+    search_ = false;
+    if (!FindDevice())
+      return;
+  }
+  if (capturing_ || opening_ || paused_ || !open_)
     return;
   StartCapture();
 }
@@ -259,7 +277,7 @@ void LibfprintReader::Captured(FpImage* image, const GError* error) {
       Update();
     });
   }
-  if (removed_)
+  if (removed_ && link_->device)
     DropDevice();
   emit CaptureEnded();
   Update();
@@ -300,6 +318,7 @@ void LibfprintReader::DeviceRemoved() {
   ReaderDevice d = DescribeDevice(link_->device.get());
   log_("Lukija irrotettu: " + Shown(d));
   removed_ = true;
+  search_ = false;  // until the next arming
   emit capture_.OnDevDisconnected();
   emit enrolment_.OnDevDisconnected();
   if (capturing_)
@@ -311,7 +330,22 @@ void LibfprintReader::DeviceRemoved() {
 // Forgets the device (closing it when open); the next arming looks for one again.
 void LibfprintReader::DropDevice() {
   link_->Disconnect();
-  CloseDevice(link_);
+  if (link_->device && fp_device_is_open(link_->device.get())) {
+    closing_ = true;
+    fp_device_close(
+        link_->device.get(), nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+          std::unique_ptr<LinkPtr> link = Release(data);
+          GError* error = nullptr;
+          fp_device_close_finish(FP_DEVICE(source), result, &error);
+          GErrorPtr owned(error);  // a device gone cannot be closed: nothing more to do
+          if (LibfprintReader* reader = (*link)->reader) {
+            reader->closing_ = false;
+            reader->Update();
+          }
+        },
+        Hold(link_));
+  }
   link_->device.reset();
   open_ = false;
 }

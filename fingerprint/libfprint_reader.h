@@ -61,6 +61,8 @@ class LibfprintReader : public QObject {
   bool Refused() const { return refused_; }
   bool DeviceOpen() const { return open_; }
   bool Capturing() const { return capturing_; }
+  // The device in use (held by the reader), null when none.
+  FpDevice* Device() const;
 
  signals:
   // The device waits for a finger (libfprint's finger status "needed").
@@ -94,8 +96,11 @@ class LibfprintReader : public QObject {
   bool open_ = false;
   bool capturing_ = false;
   bool delivering_ = false;
-  bool paused_ = false;  // after a device error, until kErrorPause has passed
-  bool removed_ = false;
+  bool paused_ = false;        // after a device error, until kErrorPause has passed
+  bool removed_ = false;       // unplugged, until a device is found again
+  bool missing_said_ = false;  // "not found" logged, until a device is found
+  bool search_ = false;        // an arming asked for a device
+  bool closing_ = false;       // a close of the dropped device is running
 };
 
 }  // namespace vantera

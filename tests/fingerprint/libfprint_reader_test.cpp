@@ -192,6 +192,39 @@ TEST(LibfprintReader, StopDuringTheWaitCancelsAndTheDeviceServesAgain) {
   EXPECT_EQ(w.captured.size(), 1u);
 }
 
+// libfprint raises "removed" on a device that was unplugged; raised here on the virtual one
+// (libfprint then handles it as an unplugged device).
+TEST(LibfprintReader, AnUnpluggedReaderIsLoggedAndLookedForAtTheNextArming) {
+  VirtualImageFeeder feeder;
+  Workstation w(feeder);
+  int disconnected = 0;
+  QObject::connect(&w.capture, &FPControl::OnDevDisconnected, [&] { ++disconnected; });
+  w.capture.Start();
+  ASSERT_NO_FATAL_FAILURE(w.WaitForFinger());
+  int before = w.ended;
+  g_signal_emit_by_name(w.reader->Device(), "removed");
+  ASSERT_TRUE(RunUntil([&] { return w.ended > before && !w.reader->Capturing(); }));
+  EXPECT_EQ(w.log.back(),
+            "Lukija irrotettu: Virtual image device for debugging (virtual_image, id 0)");
+  EXPECT_EQ(disconnected, 1);
+  EXPECT_FALSE(w.reader->HasDevice());
+  EXPECT_TRUE(w.capture.IsArmed());
+  RunUntil([] { return false; }, 300);  // the dropped device's close completes
+  EXPECT_FALSE(w.reader->Capturing());  // still armed, but no device until an arming
+
+  // libfprint took the unplugged device out of its list once it was closed: the next
+  // arming looks again, says so once, and the control stays armed. (A reader plugged in
+  // again would be a new device in that list; the virtual device cannot be replugged.)
+  w.capture.Stop();
+  w.capture.Start();
+  EXPECT_EQ(w.log.back(), "Lukijaa ei l\xF6ytynyt (Laite=LIBFPRINT)");
+  EXPECT_TRUE(w.capture.IsArmed());
+  EXPECT_FALSE(w.reader->Capturing());
+  w.enrolment.Start();
+  EXPECT_EQ(w.log.size(), 3u);
+  EXPECT_TRUE(w.captured.empty());
+}
+
 TEST(LibfprintReader, ADeviceWithoutImagesIsRefusedAndTheControlsDisabled) {
   VirtualImageFeeder feeder;
   char folder[] = "/tmp/vantera-fpdev-XXXXXX";
