@@ -52,6 +52,12 @@ TEST(CommandLineTest, ParsesOptionsAndRefusesBadOnes) {
   EXPECT_EQ(c.quit_after_ms, -1);
   EXPECT_EQ(HelpText().find("--demo-enrol"), std::string::npos);
   EXPECT_EQ(HelpText().find("--log-file"), std::string::npos);
+  EXPECT_FALSE(c.reader_trace);
+  EXPECT_TRUE(Parse({"--reader-trace"}).reader_trace);
+  EXPECT_EQ(Parse({"--reader-trace"}).mode, CommandLine::kRunWindow);
+  EXPECT_EQ(HelpText().find("--reader-trace"), std::string::npos);
+  EXPECT_EQ(Parse({"--list-readers"}).mode, CommandLine::kListReaders);
+  EXPECT_EQ(Parse({"--list-readers", "--version"}).mode, CommandLine::kError);
 
   for (auto args : std::vector<std::vector<const char*>>{{"--bogus"},
                                                          {"--encode-key"},
@@ -75,6 +81,16 @@ TEST(CommandLineTest, CommandsPrintVersionKeyAndSettings) {
   EXPECT_EQ(RunOf(Parse({"--version"})).out, "Vantera 3.0.5.0\n");
   EXPECT_NE(RunOf(Parse({"--help"})).out.find("--encode-key TEXT"), std::string::npos);
   EXPECT_NE(RunOf(Parse({"--help"})).out.find("--list-readers"), std::string::npos);
+  // --list-readers runs the lister it is given, with its exit status; without one it fails.
+  std::ostringstream out, err;
+  EXPECT_EQ(RunCommand(Parse({"--list-readers"}), out, err,
+                       [](std::ostream& o) {
+                         o << "listed\n";
+                         return 0;
+                       }),
+            0);
+  EXPECT_EQ(out.str(), "listed\n");
+  EXPECT_EQ(RunOf(Parse({"--list-readers"})).code, 2);
 
   Outcome key = RunOf(Parse({"--encode-key", "s\xC3\xA4"}));  // UTF-8 "sä" is the key "s\xE4"
   EXPECT_EQ(key.code, 0);
