@@ -40,6 +40,14 @@ uint32_t EngineKindOf(const std::string& text) {
   return kEngineCom;
 }
 
+// The two words in upper case whatever the case written; anything else names a device.
+std::string ReaderDeviceOf(const std::string& text) {
+  std::string word = Win1252Upper(text);
+  if (word == "SIMULOITU" || word == "LIBFPRINT")
+    return word;
+  return text;
+}
+
 }  // namespace
 
 bool TProfile::Execute() {
@@ -127,6 +135,8 @@ Settings ReadSettings(TProfile& ini, const std::string& path) {
     s.ping_time = DecimalOr(v, 180);
   if (read("MessageSrv", "MessageMaxAge"))
     s.message_max_age = DecimalOr(v, 1800);
+  if (read("Lukija", "Laite"))
+    s.reader_device = ReaderDeviceOf(v);
   return s;
 }
 

@@ -58,6 +58,9 @@ struct Settings {
   std::string client_name = "Vantera01";  // the sender field of every message line
   int32_t ping_time = 180;                // seconds; 0 switches pinging off
   int32_t message_max_age = 1800;         // seconds a card message may wait; 0 or less: ever
+  // [Lukija] Laite: SIMULOITU (the simulated reader), LIBFPRINT (the first libfprint device
+  // that delivers images), or a libfprint device id or driver name (as written).
+  std::string reader_device = "SIMULOITU";
 };
 
 inline constexpr std::string_view kSettingsFileName = "Tarvola.ini";

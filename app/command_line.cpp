@@ -62,6 +62,10 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
       SetMode(c, CommandLine::kVersion, name);
     } else if (name == "--print-settings") {
       SetMode(c, CommandLine::kPrintSettings, name);
+    } else if (name == "--list-readers") {
+      SetMode(c, CommandLine::kListReaders, name);
+    } else if (name == "--reader-trace") {
+      c.reader_trace = true;
     } else if (name == "--encode-key") {
       if (value(c.key_text))
         SetMode(c, CommandLine::kEncodeKey, name);
@@ -111,6 +115,7 @@ std::string HelpText() {
          "                      beside the program (the path is cut to 64 characters)\n"
          "  --print-settings    print the effective settings and exit\n"
          "  --encode-key TEXT   print the value of the Key setting that holds TEXT\n"
+         "  --list-readers      list the fingerprint readers libfprint sees and exit\n"
          "  --version           print the version and exit\n"
          "  --help              print this help and exit\n"
          "\n"
@@ -136,9 +141,11 @@ void PrintSettings(const Settings& s, const std::string& path, std::ostream& out
   out << "ClientName = " << Display(s.client_name) << "\n";
   out << "MessageSrv.PingTime = " << s.ping_time << "\n";
   out << "MessageSrv.MessageMaxAge = " << s.message_max_age << "\n";
+  out << "Lukija.Laite = " << Display(s.reader_device) << "\n";
 }
 
-int RunCommand(const CommandLine& command, std::ostream& out, std::ostream& err) {
+int RunCommand(const CommandLine& command, std::ostream& out, std::ostream& err,
+               const ReaderLister& list_readers) {
   switch (command.mode) {
     case CommandLine::kHelp:
       out << HelpText();
@@ -162,6 +169,12 @@ int RunCommand(const CommandLine& command, std::ostream& out, std::ostream& err)
           << " characters and no NUL byte\n";
       return 2;
     }
+    case CommandLine::kListReaders:
+      if (!list_readers) {
+        err << "vantera: this program cannot list readers\n";
+        return 2;
+      }
+      return list_readers(out);
     case CommandLine::kError:
       err << "vantera: " << command.error << " (try --help)\n";
       return 2;

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <iostream>
 #include <stdexcept>
 
 #include "app/Main.h"
@@ -12,7 +13,9 @@
 #include "app/message_link.h"
 #include "app/qt_text.h"
 #include "core/runtime_dir.h"
+#include "core/win1252.h"
 #include "dbclient/nxDbEngModule.h"
+#include "fingerprint/libfprint_devices.h"
 #include "fingerprint/reader_panel.h"
 #include "fingerprint/reader_socket.h"
 
@@ -39,8 +42,9 @@ QPushButton* ButtonOf(const TfrmVanteraUi& ui, std::string_view name) {
 
 }  // namespace
 
-WorkstationFingerprints::WorkstationFingerprints(TfrmVantera& window, std::string runtime_dir)
-    : window_(window), runtime_dir_(std::move(runtime_dir)) {
+WorkstationFingerprints::WorkstationFingerprints(TfrmVantera& window, std::string runtime_dir,
+                                                 bool reader_trace)
+    : window_(window), runtime_dir_(std::move(runtime_dir)), reader_trace_(reader_trace) {
   const TfrmVanteraUi& ui = window_.ui();
   enrolment_.SetCardSearch([this] { return DBMDHaku_.Execute(); });
 
@@ -113,6 +117,11 @@ void WorkstationFingerprints::SetCaptureOwnerWindow(int32_t kind, uintptr_t wind
 
 void WorkstationFingerprints::InitCaptureControl() {
   capture_.InitControl();
+  if (const std::string& device = window_.CurrentSettings().reader_device;
+      device != kReaderSimulated) {
+    OpenLibfprint(device);
+    return;
+  }
   // Without the socket the panels still place fingers; the log says why it is missing.
   try {
     socket_ = std::make_unique<ReaderSocket>(reader_, RuntimeDir(runtime_dir_));
@@ -126,6 +135,22 @@ void WorkstationFingerprints::InitCaptureControl() {
                    [](const QByteArray& error) {
                      ReportApplicationError(std::runtime_error(error.toStdString()));
                    });
+}
+
+// The device's placements reach the controls; the panels of the simulated reader go.
+void WorkstationFingerprints::OpenLibfprint(const std::string& device) {
+  for (ReaderPanel* panel : {capture_panel_.data(), enrolment_panel_.data()}) {
+    if (panel)
+      panel->hide();
+  }
+  libfprint_ = std::make_unique<LibfprintReader>(
+      capture_, enrolment_control_, Win1252ToUtf8(device),
+      [this](const std::string& line) { window_.WriteLog(line, true); });
+  if (reader_trace_) {
+    QObject::connect(libfprint_.get(), &LibfprintReader::WaitingForFinger, &context_,
+                     [] { std::cerr << "vantera: reader: waiting for a finger" << std::endl; });
+  }
+  libfprint_->Open();
 }
 
 void WorkstationFingerprints::StartCapture() {

@@ -1,11 +1,13 @@
-// The fingerprint part of the main window: the capture and enrolment controls with the
-// simulated reader behind them (its socket and a reader panel on each tab), the three table
+// The fingerprint part of the main window: the capture and enrolment controls with a reader
+// behind them, as the setting [Lukija] Laite says: the simulated reader (its socket and a
+// reader panel on each tab) or a libfprint device (panels hidden, no socket); the three table
 // cursors of the store, identification on "Seuranta" and enrolment on "Rekisteröinti",
 // joined to the window's buttons, fields and timers.
 //
 // Start-up step 5 (InitEnrolmentControl, SetCaptureOwnerWindow, InitCaptureControl) binds
 // the cursors to the database module's nxDatabase and the identification to the message
-// session, whichever the window holds by then, and opens the reader socket; step 13 arms
+// session, whichever the window holds by then, and opens the reader socket or the libfprint
+// device; step 13 arms
 // the capture. Shut-down step 2 stops both controls.
 #pragma once
 
@@ -21,6 +23,7 @@
 #include "fingerprint/fpsdk_controls.h"
 #include "fingerprint/identification.h"
 #include "fingerprint/image/fingerprint_view.h"
+#include "fingerprint/libfprint_reader.h"
 #include "fingerprint/reader_panel.h"
 #include "fingerprint/simulated_reader.h"
 #include "fingerprint/store.h"
@@ -36,8 +39,9 @@ class TfrmVantera;
 class WorkstationFingerprints : public FingerprintControls, private WorkflowView {
  public:
   // The window must outlive the part (it owns it through its working parts). runtime_dir is
-  // where the reader socket goes (empty: the default runtime folder).
-  WorkstationFingerprints(TfrmVantera& window, std::string runtime_dir);
+  // where the reader socket goes (empty: the default runtime folder). reader_trace: a line on
+  // stderr each time the libfprint device waits for a finger (for demos and tests).
+  WorkstationFingerprints(TfrmVantera& window, std::string runtime_dir, bool reader_trace = false);
   ~WorkstationFingerprints() override;
 
   // FingerprintControls: the steps the window takes.
@@ -59,6 +63,8 @@ class WorkstationFingerprints : public FingerprintControls, private WorkflowView
   // After start-up step 5.
   Identification* IdentificationTab() { return identification_.get(); }
   ReaderSocket* Socket() { return socket_.get(); }
+  // After start-up step 5 with a libfprint device chosen; null otherwise.
+  LibfprintReader* Libfprint() { return libfprint_.get(); }
   FingerprintView* CaptureView() { return capture_view_.data(); }
   FingerprintView* EnrolmentView() { return enrolment_view_.data(); }
 
@@ -75,10 +81,12 @@ class WorkstationFingerprints : public FingerprintControls, private WorkflowView
 
   void BindDatabase();
   void MakeIdentification();
+  void OpenLibfprint(const std::string& device);
   FPControl& Control(std::string_view name);
 
   TfrmVantera& window_;
   std::string runtime_dir_;
+  bool reader_trace_;
   TFPGetTemplateX capture_;
   TFPRegisterTemplateX enrolment_control_;
   TDBMDHaku DBMDHaku_;  // the card search of "Haku"; keeps its order between runs
@@ -88,6 +96,7 @@ class WorkstationFingerprints : public FingerprintControls, private WorkflowView
   CardMessageTable no_messages_;  // used when the window has no message session
   std::unique_ptr<Identification> identification_;
   std::unique_ptr<ReaderSocket> socket_;
+  std::unique_ptr<LibfprintReader> libfprint_;
   QPointer<ReaderPanel> capture_panel_;  // children of the control holders
   QPointer<ReaderPanel> enrolment_panel_;
   QPointer<FingerprintView> capture_view_;  // the fingerprint pictures, beside the panels

@@ -1,6 +1,7 @@
 #include "app/workstation_wiring.h"
 
 #include "app/Main.h"
+#include "app/command_line.h"
 #include "app/fingerprint_link.h"
 #include "app/message_link.h"
 #include "app/server_selection.h"
@@ -24,11 +25,12 @@ class WorkstationDatabase : public TnxDbEngModule {
 
 }  // namespace
 
-WorkstationParts MakeWorkstationParts(TfrmVantera& window, const CommandLine& /*command*/) {
+WorkstationParts MakeWorkstationParts(TfrmVantera& window, const CommandLine& command) {
   WorkstationParts parts;
   parts.database = std::make_unique<WorkstationDatabase>(window);
   parts.messages = std::make_unique<WorkstationMessageLink>(window);
-  parts.fingerprint = std::make_unique<WorkstationFingerprints>(window, std::string());
+  parts.fingerprint =
+      std::make_unique<WorkstationFingerprints>(window, std::string(), command.reader_trace);
   return parts;
 }
 

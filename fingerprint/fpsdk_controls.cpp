@@ -14,9 +14,12 @@ int32_t FPControl::InitControl() {
 int32_t FPControl::Start(const QVariant&) {
   if (!initialised_)
     return kStatusNotInitialised;
+  if (disabled_)
+    return kStatusNoReader;
   bool was_armed = armed_;
   armed_ = true;
   Armed(was_armed);
+  emit ArmedChanged(true);
   return kStatusOk;
 }
 
@@ -24,8 +27,14 @@ int32_t FPControl::Stop() {
   if (armed_) {
     armed_ = false;
     Disarmed();
+    emit ArmedChanged(false);
   }
   return kStatusOk;
+}
+
+void FPControl::Disable() {
+  Stop();
+  disabled_ = true;
 }
 
 void FPControl::ShowImage(const GreyImage* image, int done, int needed) {
@@ -38,6 +47,7 @@ void FPControl::ShowImage(const GreyImage* image, int done, int needed) {
 void FPControl::Finish(const IFPTemplate& done) {
   armed_ = false;
   Disarmed();
+  emit ArmedChanged(false);
   emit OnDone(done);
 }
 

@@ -8,7 +8,8 @@
 //   uninitialised --InitControl--> idle --Start--> armed --placement(s)--> idle + OnDone
 //                                        <--Stop--
 //
-// - Start before InitControl is refused (status kStatusNotInitialised) and arms nothing.
+// - Start before InitControl is refused (status kStatusNotInitialised) and arms nothing;
+//   so is Start on a control that Disable switched off (kStatusNoReader).
 // - Start on an armed capture control is accepted: it stays armed. Start on an armed
 //   enrolment control begins the enrolment anew (placements counted so far are dropped).
 // - Stop disarms without OnDone; Stop on an idle control does nothing.
@@ -16,6 +17,8 @@
 //   may Start it at once. It is raised synchronously, inside the call that delivered the
 //   placement.
 // The statuses are 0 for success; the workflows do not look at them.
+// ArmedChanged tells the reader backend: true after every accepted Start, false when the
+// control disarms (Stop on an armed control, or a finished arming just before OnDone).
 //
 // A placement that came as an image (the simulated reader renders one) raises
 // PlacementImage before the control acts on it, with the placements of the running
@@ -40,6 +43,7 @@ namespace vantera {
 
 inline constexpr int32_t kStatusOk = 0;
 inline constexpr int32_t kStatusNotInitialised = 1;
+inline constexpr int32_t kStatusNoReader = 2;
 
 // The placements one enrolment takes.
 inline constexpr int kEnrolmentPlacements = 4;
@@ -57,6 +61,9 @@ class FPControl : public QObject {
 
   bool IsInitialised() const { return initialised_; }
   bool IsArmed() const { return armed_; }
+  // Disarms the control for good: the reader behind it cannot serve it.
+  void Disable();
+  bool IsDisabled() const { return disabled_; }
   // The image of the latest placement that came with one (empty before).
   const GreyImage& LastImage() const { return last_image_; }
 
@@ -66,6 +73,7 @@ class FPControl : public QObject {
   void OnError(int code, const QString& text);
   void OnDevConnected();
   void OnDevDisconnected();
+  void ArmedChanged(bool armed);
 
  protected:
   // Called by Start on an idle control and on an armed one.
@@ -80,6 +88,7 @@ class FPControl : public QObject {
   GreyImage last_image_;
   bool initialised_ = false;
   bool armed_ = false;
+  bool disabled_ = false;
 };
 
 // The capture control of the tab "Seuranta".

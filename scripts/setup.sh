@@ -4,7 +4,7 @@
 VANTERA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 VANTERA_PACKAGES=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev libsqlite3-dev nettle-dev
+  qt6-base-dev libsqlite3-dev nettle-dev libfprint-2-dev libglib2.0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   xvfb xauth imagemagick fonts-dejavu-core

@@ -4,6 +4,7 @@
 
 system_pids=()
 system_work=
+system_scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 # Creates the private folder ($system_work, with run/ and data/), finds the tools in
 # $build_dir, and stops every program started through system_spawn when the shell exits.
@@ -109,16 +110,16 @@ system_start_messages() {
 }
 
 # system_write_ini FILE KEY=VALUE...: a settings file with [DataBase] keys first, then
-# "MessageSrv.KEY=VALUE" and "Defaults.KEY=VALUE" in their sections.
+# "MessageSrv.KEY=VALUE", "Defaults.KEY=VALUE" and "Lukija.KEY=VALUE" in their sections.
 system_write_ini() {
   local file=$1 pair section
   shift
   : >"$file"
-  for section in DataBase MessageSrv Defaults; do
+  for section in DataBase MessageSrv Defaults Lukija; do
     printf '[%s]\r\n' "$section" >>"$file"
     for pair in "$@"; do
       local in=DataBase
-      case $pair in MessageSrv.* | Defaults.*) in=${pair%%.*} pair=${pair#*.} ;; esac
+      case $pair in MessageSrv.* | Defaults.* | Lukija.*) in=${pair%%.*} pair=${pair#*.} ;; esac
       if [ "$in" = "$section" ]; then printf '%s\r\n' "$pair" >>"$file"; fi
     done
   done
@@ -162,3 +163,48 @@ system_place_until_reply() {
   wait_for 30 ended "$pid"
 }
 
+
+# The libfprint road: a workstation with [Lukija] Laite=LIBFPRINT, started with
+# FP_VIRTUAL_IMAGE=SOCKET (libfprint's virtual image device listens there) and
+# --reader-trace (stderr LOG gets a line each time the device waits for a finger).
+system_waits=0  # waits of the device used up by system_feed
+system_waits_more() {
+  [ "$(grep -c "reader: waiting for a finger" "$1")" -gt "$system_waits" ]
+}
+
+# system_feed LOG SOCKET FINGER PLACEMENT: once the device waits for a finger (again),
+# sends impression PLACEMENT of FINGER to it. system_feed LOG SOCKET --retry CODE sends a
+# retry result instead.
+system_feed() {
+  local log=$1 socket=$2 what=("$3" "$4") png=$system_work/finger.png
+  if [ "$3" != --retry ]; then
+    "$reader" render "$3" --placement "$4" --out "$png" >/dev/null ||
+      system_fail "vantera-reader could not render \"$3\""
+    what=("$png")
+  fi
+  wait_for 30 system_waits_more "$log" || system_fail "the reader did not wait for a finger"
+  system_waits=$(grep -c "reader: waiting for a finger" "$log")
+  python3 "$system_scripts/../tests/system/virtual_image_feed.py" "$socket" "${what[@]}" ||
+    system_fail "the virtual image device took nothing"
+}
+
+# system_feed_enrol LOG SOCKET FINGER: four impressions of FINGER to a workstation started
+# with --demo-enrol; waits until LOG says the enrolment was saved.
+system_feed_enrol() {
+  local i
+  for i in 1 2 3 4; do system_feed "$1" "$2" "$3" "$i"; done
+  wait_for 20 grep -q "the enrolment was saved" "$1" ||
+    system_fail "the enrolment of \"$3\" was not saved"
+}
+
+# system_feed_until_reply LOG SOCKET FINGER PID: impressions of FINGER (5 on) until the
+# card point PID has its reply (at most ten); 1 when it never came.
+system_feed_until_reply() {
+  local placement
+  for placement in $(seq 5 14); do
+    running "$4" || return 0
+    system_feed "$1" "$2" "$3" "$placement"
+    wait_for 3 ended "$4" && return 0
+  done
+  wait_for 30 ended "$4"
+}

@@ -52,6 +52,12 @@ TEST(CommandLineTest, ParsesOptionsAndRefusesBadOnes) {
   EXPECT_EQ(c.quit_after_ms, -1);
   EXPECT_EQ(HelpText().find("--demo-enrol"), std::string::npos);
   EXPECT_EQ(HelpText().find("--log-file"), std::string::npos);
+  EXPECT_FALSE(c.reader_trace);
+  EXPECT_TRUE(Parse({"--reader-trace"}).reader_trace);
+  EXPECT_EQ(Parse({"--reader-trace"}).mode, CommandLine::kRunWindow);
+  EXPECT_EQ(HelpText().find("--reader-trace"), std::string::npos);
+  EXPECT_EQ(Parse({"--list-readers"}).mode, CommandLine::kListReaders);
+  EXPECT_EQ(Parse({"--list-readers", "--version"}).mode, CommandLine::kError);
 
   for (auto args : std::vector<std::vector<const char*>>{{"--bogus"},
                                                          {"--encode-key"},
@@ -74,6 +80,17 @@ TEST(CommandLineTest, ParsesOptionsAndRefusesBadOnes) {
 TEST(CommandLineTest, CommandsPrintVersionKeyAndSettings) {
   EXPECT_EQ(RunOf(Parse({"--version"})).out, "Vantera 3.0.5.0\n");
   EXPECT_NE(RunOf(Parse({"--help"})).out.find("--encode-key TEXT"), std::string::npos);
+  EXPECT_NE(RunOf(Parse({"--help"})).out.find("--list-readers"), std::string::npos);
+  // --list-readers runs the lister it is given, with its exit status; without one it fails.
+  std::ostringstream out, err;
+  EXPECT_EQ(RunCommand(Parse({"--list-readers"}), out, err,
+                       [](std::ostream& o) {
+                         o << "listed\n";
+                         return 0;
+                       }),
+            0);
+  EXPECT_EQ(out.str(), "listed\n");
+  EXPECT_EQ(RunOf(Parse({"--list-readers"})).code, 2);
 
   Outcome key = RunOf(Parse({"--encode-key", "s\xC3\xA4"}));  // UTF-8 "sä" is the key "s\xE4"
   EXPECT_EQ(key.code, 0);
@@ -84,7 +101,7 @@ TEST(CommandLineTest, CommandsPrintVersionKeyAndSettings) {
   std::string path = dir.Write(
       "Tarvola.ini",
       "[DataBase]\nAlias=K\xE4NTA\nEngine=tcpip\nKey=" + *EncodeTransportKey("topsecret") +
-          "\n[MessageSrv]\nPingTime=0\n[Defaults]\nVantera=07\n");
+          "\n[MessageSrv]\nPingTime=0\n[Defaults]\nVantera=07\n[Lukija]\nLaite=libFprint\n");
   Outcome printed = RunOf(Parse({"--print-settings", "--ini", path.c_str()}));
   EXPECT_EQ(printed.code, 0);
   EXPECT_EQ(printed.out, "SettingsFile = " + path +
@@ -101,7 +118,8 @@ TEST(CommandLineTest, CommandsPrintVersionKeyAndSettings) {
                              "MessageSrv.ServerPort = 40201\n"
                              "ClientName = Vantera07\n"
                              "MessageSrv.PingTime = 0\n"
-                             "MessageSrv.MessageMaxAge = 1800\n");
+                             "MessageSrv.MessageMaxAge = 1800\n"
+                             "Lukija.Laite = LIBFPRINT\n");
   EXPECT_EQ(printed.out.find("topsecret"), std::string::npos);
   EXPECT_NE(RunOf(Parse({"--print-settings", "--ini", dir.File("none.ini").c_str()}))
                 .out.find("DataBase.Key = (placeholder)\n"),

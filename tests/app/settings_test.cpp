@@ -26,6 +26,7 @@ void ExpectDefaults(const Settings& s) {
   EXPECT_EQ(s.client_name, "Vantera01");
   EXPECT_EQ(s.ping_time, 180);
   EXPECT_EQ(s.message_max_age, 1800);
+  EXPECT_EQ(s.reader_device, "SIMULOITU");
 }
 
 // Settings read from a file holding only the given lines of each section.
@@ -202,6 +203,20 @@ TEST(SettingsTest, ParseRulesOfEachSetting) {
   EXPECT_EQ(SettingsOf("", "MessageMaxAge=30min").message_max_age, 1800);
   EXPECT_EQ(SettingsOf("", "MessageMaxAge=").message_max_age, 1800);
   EXPECT_EQ(SettingsOf("MessageMaxAge=5").message_max_age, 1800);  // another section
+
+  // [Lukija] Laite: the two words in any case, else a device id or driver name as written.
+  auto reader = [](const std::string& lines) {
+    TempDir dir;
+    return ReadSettings(dir.Write("Tarvola.ini", "[DataBase]\nAlias=X\n[Lukija]\n" + lines + "\n"))
+        .reader_device;
+  };
+  EXPECT_EQ(reader("Laite=libfprint"), "LIBFPRINT");
+  EXPECT_EQ(reader("Laite= Simuloitu "), "SIMULOITU");
+  EXPECT_EQ(reader("Laite=elan"), "elan");
+  EXPECT_EQ(reader("Laite=Virtual_Image"), "Virtual_Image");
+  EXPECT_EQ(reader("Laite="), "SIMULOITU");
+  EXPECT_EQ(reader("Device=LIBFPRINT"), "SIMULOITU");
+  EXPECT_EQ(SettingsOf("Laite=LIBFPRINT").reader_device, "SIMULOITU");  // another section
 
   Settings s = SettingsOf("Alias=Kanta\nServerName=Srv\nServerAddress=10.1.2.3\n",
                           "ServerAddress=msg.local\nServerPort=abc\n");

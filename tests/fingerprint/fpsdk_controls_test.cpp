@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "fingerprint/simulated_finger.h"
@@ -182,6 +183,44 @@ TEST(SimulatedReader, RoutesToTheArmedControl) {
   // Each placement is a new template with a new instance id.
   EXPECT_NE(captures.done[0].ExportBytes(), captures.done[1].ExportBytes());
   EXPECT_NE(captures.done[0].ReadInstanceId(), captures.done[1].ReadInstanceId());
+}
+
+}  // namespace
+}  // namespace vantera
+
+namespace vantera {
+namespace {
+
+// What a reader backend sees of a control: ArmedChanged in order with OnDone, and Disable.
+TEST(FPControls, ArmedChangedTellsTheBackendAndDisableRefusesStart) {
+  FingerRandom rng(3);
+  TFPGetTemplateX capture;
+  std::vector<std::string> events;
+  QObject::connect(&capture, &FPControl::ArmedChanged,
+                   [&](bool armed) { events.push_back(armed ? "armed" : "disarmed"); });
+  QObject::connect(&capture, &FPControl::OnDone, [&](const IFPTemplate&) {
+    events.push_back(capture.IsArmed() ? "done while armed" : "done");
+  });
+  capture.Start();  // not initialised: nothing
+  capture.InitControl();
+  capture.Stop();  // idle: nothing
+  capture.Start();
+  capture.Start();
+  capture.TakePlacement(Placement("1/a", rng), 1);
+  capture.Start();
+  capture.Stop();
+  EXPECT_EQ(events,
+            (std::vector<std::string>{"armed", "armed", "disarmed", "done", "armed", "disarmed"}));
+
+  events.clear();
+  capture.Start();
+  capture.Disable();
+  EXPECT_TRUE(capture.IsDisabled());
+  EXPECT_FALSE(capture.IsArmed());
+  EXPECT_EQ(capture.Start(), kStatusNoReader);
+  EXPECT_FALSE(capture.IsArmed());
+  EXPECT_FALSE(capture.TakePlacement(Placement("1/a", rng), 2));
+  EXPECT_EQ(events, (std::vector<std::string>{"armed", "disarmed"}));
 }
 
 }  // namespace

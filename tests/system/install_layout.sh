@@ -42,7 +42,7 @@ grep -qxF "SettingsFile = $prefix/bin/Tarvola.ini" "$prefix/settings.txt" ||
 for expected in "DataBase.Alias = Tarvola" "DataBase.Engine = 1" "DataBase.Port = 16000" \
   "DataBase.CompressLimit = 512" "MessageSrv.ServerAddress = 127.0.0.1" \
   "MessageSrv.ServerPort = 40201" "ClientName = Vantera01" "MessageSrv.PingTime = 180" \
-  "MessageSrv.MessageMaxAge = 1800"; do
+  "MessageSrv.MessageMaxAge = 1800" "Lukija.Laite = SIMULOITU"; do
   grep -qxF "$expected" "$prefix/settings.txt" ||
     fail "the example gives no \"$expected\": $(cat "$prefix/settings.txt")"
 done
