@@ -54,6 +54,12 @@ PgStore::PgStore(const PgConnectionInfo& info, const std::string& schema, bool r
 PgStore::~PgStore() {
   if (level_ > 0)
     conn_.TryCommand("ROLLBACK");
+  // The blobs this store made and no record took are orphans from now on. The database
+  // sees the connection end only a moment after it is closed; a store that dies without
+  // this leaves its blobs to the liveness check of its backend.
+  if (!read_only_)
+    conn_.TryCommand(
+        "UPDATE blobs SET creator_pid = 0 WHERE owner_row = 0 AND creator_pid = pg_backend_pid()");
 }
 
 void PgStore::Connected(PgConnection& c) {

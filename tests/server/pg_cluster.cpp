@@ -79,8 +79,8 @@ void PgCluster::Start() {
   if (running_)
     return;
   // Only the Unix socket in the folder; fsync off: the tests never lose the machine.
-  if (RunAsOwner("pg_ctl -D " + dir_ + "/data -l " + dir_ + "/server.log -w -t 60 -o \"-k " +
-                 dir_ + " -c listen_addresses='' -F -c max_connections=200\" start") != 0)
+  if (RunAsOwner("pg_ctl -D " + dir_ + "/data -l " + dir_ + "/server.log -w -t 60 -o \"-k " + dir_ +
+                 " -c listen_addresses='' -F -c max_connections=200\" start") != 0)
     throw std::runtime_error("pg_ctl start failed: " + LogTail(dir_ + "/server.log"));
   running_ = true;
 }
@@ -107,6 +107,21 @@ std::string PgCluster::NewDatabase() {
   if (PQresultStatus(r.get()) != PGRES_COMMAND_OK)
     throw std::runtime_error(std::string("CREATE DATABASE failed: ") + PQerrorMessage(c.get()));
   return ConnInfo(name);
+}
+
+}  // namespace vantera::testing
+
+namespace vantera::testing {
+
+int64_t PgCluster::Number(const std::string& conninfo, const std::string& sql) {
+  std::unique_ptr<PGconn, void (*)(PGconn*)> c(PQconnectdb(conninfo.c_str()), PQfinish);
+  if (PQstatus(c.get()) != CONNECTION_OK)
+    return -1;
+  std::unique_ptr<PGresult, void (*)(PGresult*)> r(PQexec(c.get(), sql.c_str()), PQclear);
+  if (PQresultStatus(r.get()) != PGRES_TUPLES_OK || PQntuples(r.get()) < 1 ||
+      PQgetisnull(r.get(), 0, 0))
+    return -1;
+  return std::stoll(PQgetvalue(r.get(), 0, 0));
 }
 
 }  // namespace vantera::testing

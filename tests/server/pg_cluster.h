@@ -6,6 +6,7 @@
 // takes a database of its own from it (NewDatabase).
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace vantera::testing {
@@ -25,6 +26,8 @@ class PgCluster {
 
   // A new empty database; returns its connection string.
   std::string NewDatabase();
+  // The first column of the first row of `sql` as a number (-1 when it fails).
+  static int64_t Number(const std::string& conninfo, const std::string& sql);
   // A connection string for the database `name`.
   std::string ConnInfo(const std::string& name) const;
   const std::string& socket_dir() const { return dir_; }
