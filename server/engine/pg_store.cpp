@@ -194,10 +194,13 @@ void PgStore::CommitChange() {
 }
 
 void PgStore::UndoChange() noexcept {
-  if (level_ == 0)
+  if (level_ == 0) {
     conn_.TryCommand("ROLLBACK");
-  else if (!conn_.TryCommand("ROLLBACK TO w") || !conn_.TryCommand("RELEASE w"))
-    level_ = 0;  // the client's transaction could not be kept: it is gone
+  } else if (!conn_.TryCommand("ROLLBACK TO w") || !conn_.TryCommand("RELEASE w")) {
+    // The client's transaction cannot be kept: it ends here, as a lost one does.
+    level_ = 0;
+    conn_.TryCommand("ROLLBACK");
+  }
 }
 
 // ---- Catalog ----

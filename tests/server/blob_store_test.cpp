@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <memory>
 #include <random>
 #include <string>
 
@@ -298,6 +299,75 @@ TEST(OrphanBlobs, TheNextWriteSweepsThemButNeverOnesInFlight) {
     w.Commit();
   }
   EXPECT_TRUE(sweeper.BlobLength(1, young));
+}
+
+// On PostgreSQL the creator of a blob is the database connection of the store that made
+// it, seen by every front-end: a blob of another connection that is alive stays; one
+// whose connection ended without a word (its front-end killed: here its backend
+// terminated) is swept by the next write of any other store, and so is one whose store
+// closed.
+TEST(OrphanBlobsOnPostgresql, ACreatorIsAliveWhileItsConnectionIs) {
+  TestStorage storage(StorageKind::kPostgresql);
+  VANTERA_SKIP_UNAVAILABLE(storage);
+  EngineOptions options = storage.Options();
+  auto open = [&] { return OpenStorage(options, storage.location(), false); };
+  auto create = [](Storage& s) {
+    Storage::Write w(s);
+    int64_t b = s.CreateBlob(1);
+    s.WriteBlob(1, b, 0, "template");
+    w.Commit();
+    return b;
+  };
+  auto write_once = [](Storage& s) {
+    Storage::Write w(s);
+    s.CreateBlob(2);
+    w.Commit();
+  };
+  std::unique_ptr<Storage> sweeper = open();
+  sweeper->SetOrphanSweep(0, 0);
+  std::unique_ptr<Storage> alive = open();
+  std::unique_ptr<Storage> killed = open();
+  int64_t in_flight = create(*alive);
+  int64_t of_killed = create(*killed);
+  int64_t of_closed = 0;
+  {
+    std::unique_ptr<Storage> closed = open();
+    of_closed = create(*closed);
+  }
+  const int64_t killed_pid =
+      PgCluster::Number(storage.conninfo(), "SELECT creator_pid FROM tarvola.blobs WHERE id = " +
+                                                std::to_string(of_killed));
+  ASSERT_GT(killed_pid, 0);
+  EXPECT_EQ(PgCluster::Number(storage.conninfo(),
+                              "SELECT creator_pid FROM tarvola.blobs WHERE "
+                              "id = " +
+                                  std::to_string(of_closed)),
+            0);  // given up by its store at once
+  write_once(*sweeper);
+  EXPECT_TRUE(sweeper->BlobLength(1, in_flight));
+  EXPECT_TRUE(sweeper->BlobLength(1, of_killed));
+  EXPECT_FALSE(sweeper->BlobLength(1, of_closed));
+
+  ASSERT_EQ(PgCluster::Number(storage.conninfo(), "SELECT pg_terminate_backend(" +
+                                                      std::to_string(killed_pid) + ", 10000)::int"),
+            1);
+  write_once(*sweeper);
+  EXPECT_FALSE(sweeper->BlobLength(1, of_killed));
+  EXPECT_TRUE(sweeper->BlobLength(1, in_flight));
+  EXPECT_EQ(PgCluster::Number(storage.conninfo(),
+                              "SELECT count(*) FROM tarvola.blob_chunks "
+                              "WHERE blob = " +
+                                  std::to_string(of_killed)),
+            0);
+  // The store whose connection was ended finds out at its next request and connects anew.
+  uint32_t lost = 0;
+  try {
+    killed->BlobLength(1, in_flight);
+  } catch (const EnxBaseException& e) {
+    lost = e.ErrorCode();
+  }
+  EXPECT_EQ(lost, 9217u);  // Read failure.
+  EXPECT_TRUE(killed->BlobLength(1, in_flight));
 }
 
 // Through the engine: the blob of an append whose session ended without posting goes with
