@@ -404,21 +404,35 @@ std::optional<int64_t> PgStore::BlobLength(int64_t table, int64_t blob) {
 
 std::optional<Bytes> PgStore::ReadBlob(int64_t table, int64_t blob, int64_t offset, int64_t length,
                                        int64_t* total) {
-  auto length_now = BlobLength(table, blob);
-  if (!length_now)
+  if (offset < 0 || length <= 0) {
+    auto length_now = BlobLength(table, blob);
+    if (!length_now)
+      return std::nullopt;
+    *total = *length_now;
+    return Bytes();
+  }
+  // The blob's length and the chunks that [offset, offset + length) covers, in one round
+  // trip: a row per chunk, or one row without a chunk when none is there.
+  PgResult r = Run("SELECT (SELECT n * " + std::to_string(kBlobChunk) +
+                       " + length(data) FROM blob_chunks WHERE blob = $1 ORDER BY n DESC LIMIT 1), "
+                       "c.n, c.data FROM blobs b LEFT JOIN blob_chunks c ON c.blob = b.id AND c.n "
+                       "BETWEEN $3 AND $4 WHERE b.id = $1 AND b.table_id = $2 ORDER BY c.n",
+                   {PgInt(blob), PgInt(table), PgInt(offset / kBlobChunk),
+                    PgInt((offset + length - 1) / kBlobChunk)},
+                   false);
+  if (r.Rows() == 0)
     return std::nullopt;
-  *total = *length_now;
+  *total = r.Int(0, 0);  // NULL (no chunks) reads as 0
   Bytes out;
-  if (offset < 0 || length <= 0 || offset >= *total)
+  if (offset >= *total)
     return out;
   int64_t end = std::min(*total, offset + length);
   out.reserve(static_cast<size_t>(end - offset));
-  PgResult r =
-      Run("SELECT n, data FROM blob_chunks WHERE blob = $1 AND n BETWEEN $2 AND $3 ORDER BY n",
-          {PgInt(blob), PgInt(offset / kBlobChunk), PgInt((end - 1) / kBlobChunk)}, false);
   for (int i = 0; i < r.Rows(); ++i) {
-    int64_t start = r.Int(i, 0) * kBlobChunk;
-    Bytes data = r.Data(i, 1);
+    if (r.IsNull(i, 1))
+      continue;
+    int64_t start = r.Int(i, 1) * kBlobChunk;
+    Bytes data = r.Data(i, 2);
     int64_t from = std::max(offset, start) - start;
     int64_t to = std::min(end, start + static_cast<int64_t>(data.size())) - start;
     if (to > from)
