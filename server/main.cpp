@@ -15,6 +15,7 @@
 #include "server/dispatcher_factory.h"
 #include "server/engine/folder_lock.h"
 #include "server/engine/storage.h"
+#include "server/engine/storage_copy.h"
 #include "server/engine/table_csv.h"
 #include "server/engine_dispatcher.h"
 #include "server/local_transports.h"
@@ -27,6 +28,8 @@ using namespace vantera;
 int main(int argc, char** argv) {
   if (argc > 1 && (std::string(argv[1]) == "import" || std::string(argv[1]) == "export"))
     return RunDataCommand(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
+  if (argc > 1 && std::string(argv[1]) == "copy")
+    return RunCopyCommand(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
   ServerOptions options;
   try {
     options = ParseServerOptions(std::vector<std::string>(argv + 1, argv + argc));

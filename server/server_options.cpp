@@ -213,7 +213,9 @@ std::string ServerUsage() {
          "  kantadb-server import TABLE FILE.csv --data DIR   add the rows of a CSV file\n"
          "  kantadb-server export TABLE --data DIR            write a table as CSV to stdout\n"
          "  (import and export take --storage postgresql --pg CONNINFO [--schema NAME]\n"
-         "  in place of --data DIR)\n";
+         "  in place of --data DIR)\n"
+         "  kantadb-server copy --from sqlite:DIR --to postgresql:CONNINFO [--schema NAME]\n"
+         "                           copy a data folder into an empty schema\n";
 }
 
 }  // namespace vantera

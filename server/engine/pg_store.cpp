@@ -543,4 +543,41 @@ int64_t PgStore::DeleteOrphanBlobs(int64_t grace_seconds) {
   return n;
 }
 
+// ---- Copying ----
+
+TableCounters PgStore::Counters(int64_t table) {
+  PgResult r =
+      Run("SELECT (SELECT CASE WHEN is_called THEN last_value + 1 ELSE last_value END FROM " +
+              RowsTable(table) + "_row), next_autoinc FROM catalog WHERE id = $1",
+          {PgInt(table)}, false);
+  if (r.Rows() == 0)
+    Throw(10024);
+  return {r.Int(0, 0), r.Int(0, 1)};
+}
+
+void PgStore::SetCounters(int64_t table, const TableCounters& counters) {
+  Run("SELECT setval('" + RowsTable(table) + "_row', $1, false)",
+      {PgInt(std::max<int64_t>(1, counters.next_row))}, true);
+  Run("UPDATE catalog SET next_autoinc = $2 WHERE id = $1",
+      {PgInt(table), PgInt(counters.next_autoinc)}, true);
+}
+
+std::vector<StoredBlob> PgStore::BlobsOf(int64_t table) {
+  PgResult r =
+      Run("SELECT id, owner_row FROM blobs WHERE table_id = $1 ORDER BY id", {PgInt(table)}, false);
+  std::vector<StoredBlob> blobs;
+  for (int i = 0; i < r.Rows(); ++i)
+    blobs.push_back({r.Int(i, 0), r.Int(i, 1)});
+  return blobs;
+}
+
+void PgStore::PutBlob(int64_t table, const StoredBlob& blob) {
+  EnsureWritable();
+  Run("INSERT INTO blobs(id, table_id, owner_row, created, creator_pid) VALUES($1, $2, $3, $4, 0)",
+      {PgInt(blob.id), PgInt(table), PgInt(blob.owner_row), PgInt(Now())}, true);
+  Run("SELECT setval(pg_get_serial_sequence('blobs', 'id'), GREATEST($1, (SELECT last_value FROM "
+      "blobs_id_seq)))",
+      {PgInt(blob.id)}, true);
+}
+
 }  // namespace vantera

@@ -86,6 +86,11 @@ class PgStore final : public Storage {
   void DeleteBlob(int64_t table, int64_t blob) override;
   int64_t DeleteOrphanBlobs(int64_t grace_seconds = 0) override;
 
+  TableCounters Counters(int64_t table) override;
+  void SetCounters(int64_t table, const TableCounters& counters) override;
+  std::vector<StoredBlob> BlobsOf(int64_t table) override;
+  void PutBlob(int64_t table, const StoredBlob& blob) override;
+
  protected:
   void BeginChange() override;
   void CommitChange() override;

@@ -863,4 +863,46 @@ int64_t SqliteStore::DeleteOrphanBlobs(int64_t grace_seconds) {
   return n;
 }
 
+// ---- Copying ----
+
+TableCounters SqliteStore::Counters(int64_t table) {
+  sqlite3_stmt* st = Prepare("SELECT next_row, next_autoinc FROM catalog WHERE id = ?1");
+  sqlite3_bind_int64(st, 1, table);
+  if (!StepStmt(st, false))
+    Throw(10024);
+  TableCounters c{sqlite3_column_int64(st, 0), sqlite3_column_int64(st, 1)};
+  sqlite3_reset(st);
+  return c;
+}
+
+void SqliteStore::SetCounters(int64_t table, const TableCounters& counters) {
+  sqlite3_stmt* st = Prepare("UPDATE catalog SET next_row = ?2, next_autoinc = ?3 WHERE id = ?1");
+  sqlite3_bind_int64(st, 1, table);
+  sqlite3_bind_int64(st, 2, counters.next_row);
+  sqlite3_bind_int64(st, 3, counters.next_autoinc);
+  StepStmt(st, true);
+}
+
+std::vector<StoredBlob> SqliteStore::BlobsOf(int64_t table) {
+  std::vector<StoredBlob> blobs;
+  sqlite3_stmt* st = Prepare("SELECT id, owner_row FROM blobs WHERE table_id = ?1 ORDER BY id");
+  sqlite3_bind_int64(st, 1, table);
+  while (StepStmt(st, false))
+    blobs.push_back({sqlite3_column_int64(st, 0), sqlite3_column_int64(st, 1)});
+  sqlite3_reset(st);
+  return blobs;
+}
+
+void SqliteStore::PutBlob(int64_t table, const StoredBlob& blob) {
+  EnsureWritable();
+  sqlite3_stmt* st = Prepare(
+      "INSERT INTO blobs(id, table_id, owner_row, data, created, creator_pid, creator_store) "
+      "VALUES(?1, ?2, ?3, x'', ?4, 0, 0)");
+  sqlite3_bind_int64(st, 1, blob.id);
+  sqlite3_bind_int64(st, 2, table);
+  sqlite3_bind_int64(st, 3, blob.owner_row);
+  sqlite3_bind_int64(st, 4, static_cast<int64_t>(std::time(nullptr)));
+  StepStmt(st, true);
+}
+
 }  // namespace vantera

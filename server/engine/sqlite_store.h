@@ -111,6 +111,11 @@ class SqliteStore final : public Storage {
   void DeleteBlob(int64_t table, int64_t blob) override;
   int64_t DeleteOrphanBlobs(int64_t grace_seconds = 0) override;
 
+  TableCounters Counters(int64_t table) override;
+  void SetCounters(int64_t table, const TableCounters& counters) override;
+  std::vector<StoredBlob> BlobsOf(int64_t table) override;
+  void PutBlob(int64_t table, const StoredBlob& blob) override;
+
   // Runs one statement without results (for pragmas and schema work).
   void Exec(const std::string& sql, bool is_write);
 

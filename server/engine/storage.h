@@ -61,6 +61,17 @@ struct FoundRecord {
   Bytes image;
 };
 
+// The numbers a table hands out next.
+struct TableCounters {
+  int64_t next_row = 1;
+  int64_t next_autoinc = 1;
+};
+
+struct StoredBlob {
+  int64_t id = 0;
+  int64_t owner_row = 0;
+};
+
 // Where stores report what an administrator must know (a full disk). Set once at start-up,
 // before any store exists; without it nothing is reported.
 void SetStoreFailureLog(std::function<void(const std::string&)> log);
@@ -135,6 +146,14 @@ class Storage {
   // Deletes the blobs that no record refers to, created at least `grace_seconds` ago by a
   // store that is gone (left by clients that never posted); returns how many.
   virtual int64_t DeleteOrphanBlobs(int64_t grace_seconds) = 0;
+
+  // ---- Copying a whole store (inside a Write of the target) ----
+  virtual TableCounters Counters(int64_t table) = 0;
+  // Row numbers below counters.next_row are never handed out again.
+  virtual void SetCounters(int64_t table, const TableCounters& counters) = 0;
+  virtual std::vector<StoredBlob> BlobsOf(int64_t table) = 0;
+  // An empty blob of exactly that number; later new blobs get higher numbers.
+  virtual void PutBlob(int64_t table, const StoredBlob& blob) = 0;
 
   // ---- One change as a unit ----
   class Write {
