@@ -9,6 +9,7 @@ VANTERA_PACKAGES=(
   clang libclang-rt-14-dev clang-format
   xvfb xauth imagemagick fonts-dejavu-core
   iproute2 procps python3
+  postgresql libpq-dev
 )
 
 # Installs the Debian packages that are not installed yet (apt-get update once).

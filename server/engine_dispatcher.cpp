@@ -24,8 +24,13 @@ void EngineDispatcher::SessionClosed(const ServerSession& session) {
 
 EngineOptions EngineOptionsFrom(const ServerOptions& options) {
   EngineOptions e;
-  if (!options.dataDir.empty())
+  if (options.storage == "postgresql") {
+    e.storage = StorageKind::kPostgresql;
+    e.pg = {options.pgConnInfo, options.pgPasswordFile};
+    e.aliases.push_back({"Tarvola", "tarvola"});
+  } else if (!options.dataDir.empty()) {
     e.aliases.push_back({"Tarvola", options.dataDir});
+  }
   for (const std::string& a : options.aliases) {
     size_t eq = a.find('=');
     e.aliases.push_back({a.substr(0, eq), a.substr(eq + 1)});
@@ -46,21 +51,25 @@ std::unique_ptr<RequestDispatcher> MakeEngineDispatcher(const ServerOptions& opt
   }
   for (const AliasFolder& a : e.aliases) {
     try {
-      FolderReport r = PrepareDataFolder(a.folder, e.string_type);
-      std::string line = "alias \"" + a.name + "\": " + a.folder;
+      FolderReport r = PrepareLocation(e, a.folder);
+      std::string line = "alias \"" + a.name +
+                         "\": " + (e.storage == StorageKind::kPostgresql ? "schema " : "") +
+                         a.folder;
       if (r.created_tables)
         line += ", new: tables ASIAKAS, KORTTI, ASSORMI created";
       if (r.orphan_blobs_removed > 0)
         line += ", " + std::to_string(r.orphan_blobs_removed) + " unreferenced blobs removed";
       log.Line(line);
       if (options.demoData) {
-        int n = FillDemoData(a.folder);
+        int n = FillDemoData(e, a.folder);
         if (n > 0)
           log.Line("alias \"" + a.name + "\": demo data: " + std::to_string(n) +
                    " customers with their cards");
       }
     } catch (const EnxBaseException& ex) {
-      throw std::runtime_error("data folder " + a.folder + ": " + ex.what());
+      throw std::runtime_error(
+          (e.storage == StorageKind::kPostgresql ? "schema " : "data folder ") + a.folder + ": " +
+          ex.what());
     }
   }
   return std::make_unique<EngineDispatcher>(std::move(e));

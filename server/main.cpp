@@ -14,7 +14,8 @@
 #include "server/account_store.h"
 #include "server/dispatcher_factory.h"
 #include "server/engine/folder_lock.h"
-#include "server/engine/sqlite_store.h"
+#include "server/engine/storage.h"
+#include "server/engine/storage_copy.h"
 #include "server/engine/table_csv.h"
 #include "server/engine_dispatcher.h"
 #include "server/local_transports.h"
@@ -27,6 +28,8 @@ using namespace vantera;
 int main(int argc, char** argv) {
   if (argc > 1 && (std::string(argv[1]) == "import" || std::string(argv[1]) == "export"))
     return RunDataCommand(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
+  if (argc > 1 && std::string(argv[1]) == "copy")
+    return RunCopyCommand(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
   ServerOptions options;
   try {
     options = ParseServerOptions(std::vector<std::string>(argv + 1, argv + argc));
@@ -50,10 +53,13 @@ int main(int argc, char** argv) {
   ServerLog log(stderr);
   SetStoreFailureLog([&log](const std::string& line) { log.Line(line); });
   try {
-    // One server per data folder, taken before anything in the folders is touched.
+    // One server per data folder, taken before anything in the folders is touched. On
+    // PostgreSQL any number of servers share the database.
     std::vector<std::string> folders;
-    for (const AliasFolder& a : EngineOptionsFrom(options).aliases)
-      folders.push_back(a.folder);
+    EngineOptions engineOptions = EngineOptionsFrom(options);
+    if (engineOptions.storage == StorageKind::kSqlite)
+      for (const AliasFolder& a : engineOptions.aliases)
+        folders.push_back(a.folder);
     std::vector<FolderLock> folderLocks = LockDataFolders(folders);
     EnsureRuntimeDir(RuntimeDir(options.runtimeDir));
     AccountStore accounts =

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "core/win1252.h"
+#include "server/engine/pg_connection.h"
 
 namespace vantera {
 
@@ -63,6 +64,15 @@ ServerOptions ParseServerOptions(const std::vector<std::string>& args) {
       o.port = static_cast<uint16_t>(ParseNumber("--listen", v.substr(colon + 1), 65534));
     } else if (a == "--data") {
       o.dataDir = value();
+    } else if (a == "--storage") {
+      o.storage = value();
+      if (o.storage != "sqlite" && o.storage != "postgresql")
+        throw std::invalid_argument("--storage: sqlite or postgresql, got " + o.storage);
+    } else if (a == "--pg") {
+      o.pgConnInfo = value();
+      CheckConnInfo(o.pgConnInfo);
+    } else if (a == "--pg-password-file") {
+      o.pgPasswordFile = value();
     } else if (a == "--alias") {
       const std::string& v = value();
       if (v.find('=') == std::string::npos || v.front() == '=' || v.back() == '=')
@@ -122,6 +132,16 @@ ServerOptions ParseServerOptions(const std::vector<std::string>& args) {
       throw std::invalid_argument("unknown option " + a + " (try --help)");
     }
   }
+  if (o.storage == "postgresql") {
+    if (o.pgConnInfo.empty())
+      throw std::invalid_argument("--storage postgresql needs --pg CONNINFO");
+    if (!o.dataDir.empty())
+      throw std::invalid_argument(
+          "--data is the folder of --storage sqlite; on PostgreSQL alias Tarvola is the "
+          "schema tarvola, further ones --alias NAME=SCHEMA");
+  } else if (!o.pgConnInfo.empty() || !o.pgPasswordFile.empty()) {
+    throw std::invalid_argument("--pg and --pg-password-file need --storage postgresql");
+  }
   if (o.tunnelOnly && !o.tunnel)
     throw std::invalid_argument("--tunnel-only needs --tunnel-key or --tunnel-key-file");
   return o;
@@ -137,7 +157,17 @@ std::string ServerUsage() {
          "                           PORT + 1 of the asker.\n"
          "  --data DIR               data folder of the alias \"Tarvola\" (the workstation's\n"
          "                           default); created when missing\n"
-         "  --alias NAME=DIR         a further alias and its data folder (repeatable)\n"
+         "  --alias NAME=DIR         a further alias and its data folder (repeatable); on\n"
+         "                           PostgreSQL NAME=SCHEMA, a schema name of a-z, 0-9, _\n"
+         "  --storage sqlite|postgresql  where the tables live (default sqlite: one SQLite\n"
+         "                           file per data folder, one server per folder);\n"
+         "                           postgresql: one schema per alias in the database of\n"
+         "                           --pg, shared by any number of servers, the alias\n"
+         "                           Tarvola in schema tarvola\n"
+         "  --pg CONNINFO            libpq connection string (\"host=/run/pg dbname=kanta\n"
+         "                           user=kanta\"); a password is refused here\n"
+         "  --pg-password-file FILE  password file in libpq's format (else PGPASSFILE or\n"
+         "                           ~/.pgpass)\n"
          "  --string-type short|null text field type of the tables a new data folder gets\n"
          "                           (default short)\n"
          "  --demo-data              fill new data folders with sample customers and cards\n"
@@ -181,7 +211,11 @@ std::string ServerUsage() {
          "could not start, 2 for a wrong command line.\n"
          "\n"
          "  kantadb-server import TABLE FILE.csv --data DIR   add the rows of a CSV file\n"
-         "  kantadb-server export TABLE --data DIR            write a table as CSV to stdout\n";
+         "  kantadb-server export TABLE --data DIR            write a table as CSV to stdout\n"
+         "  (import and export take --storage postgresql --pg CONNINFO [--schema NAME]\n"
+         "  in place of --data DIR)\n"
+         "  kantadb-server copy --from sqlite:DIR --to postgresql:CONNINFO [--schema NAME]\n"
+         "                           copy a data folder into an empty schema\n";
 }
 
 }  // namespace vantera

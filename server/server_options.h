@@ -10,6 +10,9 @@ namespace vantera {
 struct ServerOptions {
   std::string host = "127.0.0.1";
   uint16_t port = 16000;
+  std::string storage = "sqlite";    // sqlite or postgresql
+  std::string pgConnInfo;            // libpq connection string, without a password
+  std::string pgPasswordFile;        // the password file for it (else PGPASSFILE)
   std::string dataDir;               // where the database engine keeps its files
   std::vector<std::string> aliases;  // further aliases, "NAME=DIR" each
   std::string stringType = "short";  // text fields of new workstation tables: short or null

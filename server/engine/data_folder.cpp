@@ -9,6 +9,7 @@
 #include "protocol/workstation_tables.h"
 #include "server/engine/schema_from_dictionary.h"
 #include "server/engine/sqlite_store.h"
+#include "server/engine/storage_factory.h"
 
 namespace vantera {
 
@@ -24,28 +25,45 @@ void MakeDataFolder(const std::string& folder) {
     throw EnxBaseException("The data folder " + folder + " is not a folder", 10018);
 }
 
+FolderReport PrepareStore(Storage& store, TnxFieldType string_type, bool remove_orphans) {
+  FolderReport report;
+  if (store.TableNames().empty()) {
+    Storage::Write write(store);
+    // Asked again inside the change, with the catalog taken: another server may have made
+    // them meanwhile.
+    store.LockCatalog();
+    if (store.TableNames().empty()) {
+      for (const std::string& name : WorkstationTableNames()) {
+        TnxDataDictionary dict;
+        WorkstationTableDictionary(name, string_type, &dict);
+        TableSchema schema = SchemaFromDictionary(dict);
+        std::vector<bool> unique;
+        for (const IndexLayout& index : schema.indexes)
+          unique.push_back(index.unique && !index.ref_key);
+        store.CreateTable(name, dict.ToBytes(), unique);
+      }
+      report.created_tables = true;
+    }
+    write.Commit();
+  }
+  if (remove_orphans)
+    report.orphan_blobs_removed = store.DeleteOrphanBlobs(0);
+  return report;
+}
+
 FolderReport PrepareDataFolder(const std::string& folder, TnxFieldType string_type,
                                bool remove_orphans) {
   MakeDataFolder(folder);
-  FolderReport report;
   SqliteStore store(folder, false);
-  if (store.TableNames().empty()) {
-    SqliteStore::Write write(store);
-    for (const std::string& name : WorkstationTableNames()) {
-      TnxDataDictionary dict;
-      WorkstationTableDictionary(name, string_type, &dict);
-      TableSchema schema = SchemaFromDictionary(dict);
-      std::vector<bool> unique;
-      for (const IndexLayout& index : schema.indexes)
-        unique.push_back(index.unique && !index.ref_key);
-      store.CreateTable(name, dict.ToBytes(), unique);
-    }
-    write.Commit();
-    report.created_tables = true;
-  }
-  if (remove_orphans)
-    report.orphan_blobs_removed = store.DeleteOrphanBlobs();
-  return report;
+  return PrepareStore(store, string_type, remove_orphans);
+}
+
+FolderReport PrepareLocation(const EngineOptions& options, const std::string& location,
+                             bool remove_orphans) {
+  if (options.storage == StorageKind::kSqlite)
+    return PrepareDataFolder(location, options.string_type, remove_orphans);
+  std::unique_ptr<Storage> store = OpenStorage(options, location, false);
+  return PrepareStore(*store, options.string_type, remove_orphans);
 }
 
 }  // namespace vantera

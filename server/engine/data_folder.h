@@ -1,10 +1,13 @@
-// Preparing a data folder for serving: the workstation's three tables in a new folder and
-// the removal of blobs that no record refers to (left by clients that never posted).
+// Preparing an alias's location for serving: the workstation's three tables in a new data
+// folder or schema and the removal of blobs that no record refers to (left by clients that
+// never posted).
 #pragma once
 
 #include <string>
 
 #include "protocol/nxsdFieldTypes.h"
+#include "server/engine/engine_options.h"
+#include "server/engine/storage.h"
 
 namespace vantera {
 
@@ -21,5 +24,14 @@ void MakeDataFolder(const std::string& folder);
 // store that is still open (in this or another process): at server start.
 FolderReport PrepareDataFolder(const std::string& folder, TnxFieldType string_type,
                                bool remove_orphans = true);
+
+// The workstation's tables when the store has no tables; with `remove_orphans` the blobs
+// that no record refers to, except those of a store that is still open.
+FolderReport PrepareStore(Storage& store, TnxFieldType string_type, bool remove_orphans);
+
+// PrepareDataFolder or, for PostgreSQL, PrepareStore on the schema `location` (made when
+// missing), with the options' string type.
+FolderReport PrepareLocation(const EngineOptions& options, const std::string& location,
+                             bool remove_orphans = true);
 
 }  // namespace vantera

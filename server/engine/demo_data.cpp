@@ -44,8 +44,12 @@ void Put(const LocalTable& t, Bytes* rec, const char* field, const std::string& 
 }  // namespace
 
 int FillDemoData(const std::string& folder) {
-  LocalTable customers(folder, "ASIAKAS", true);
-  LocalTable cards(folder, "KORTTI", true);
+  return FillDemoData(EngineOptions(), folder);
+}
+
+int FillDemoData(const EngineOptions& storage, const std::string& folder) {
+  LocalTable customers(storage, folder, "ASIAKAS", true);
+  LocalTable cards(storage, folder, "KORTTI", true);
   if (customers.Count() > 0 || cards.Count() > 0)
     return 0;
   // One table after the other: each transaction holds the folder's write lock.

@@ -12,11 +12,23 @@
 namespace vantera {
 
 struct AliasFolder {
-  std::string name;    // compared without regard to case
-  std::string folder;  // absolute path of the data folder
+  std::string name;  // compared without regard to case
+  // SQLite: the absolute path of the data folder; PostgreSQL: the name of the schema.
+  std::string folder;
+};
+
+enum class StorageKind { kSqlite, kPostgresql };
+
+// Where the PostgreSQL store connects: a libpq connection string without a password, and
+// the password file (libpq's format) when the password is not in PGPASSFILE.
+struct PgConnectionInfo {
+  std::string conninfo;
+  std::string password_file;
 };
 
 struct EngineOptions {
+  StorageKind storage = StorageKind::kSqlite;
+  PgConnectionInfo pg;
   std::vector<AliasFolder> aliases;
   // The type of the text fields of the workstation's tables in new data folders.
   TnxFieldType string_type = nxtShortString;

@@ -12,6 +12,39 @@ constexpr uint32_t kExclusiveConflict = 10253;  // Object cannot be opened for e
 constexpr uint32_t kLockedByOther = 10241;      // Record locked by another user.
 }  // namespace
 
+FolderState::FolderState(std::unique_ptr<SharedRecordLocks> shared) : shared_(std::move(shared)) {
+  if (shared_)
+    shared_generation_ = shared_->Generation();
+}
+
+void FolderState::FollowSharedGeneration() const {
+  if (!shared_ || shared_->Generation() == shared_generation_)
+    return;
+  locks_.clear();
+  shared_generation_ = shared_->Generation();
+}
+
+bool FolderState::OtherProcessHolds(int64_t table, int64_t row) const {
+  if (!shared_)
+    return false;
+  bool held = shared_->HeldElsewhere(table, row);
+  FollowSharedGeneration();  // asking may have made a new connection
+  return held;
+}
+
+bool FolderState::SharedTryLock(int64_t table, int64_t row) {
+  if (!shared_)
+    return true;
+  bool taken = shared_->TryLock(table, row);
+  FollowSharedGeneration();  // a lock taken on a new connection belongs to the new one
+  return taken;
+}
+
+void FolderState::Released(int64_t table, int64_t row) {
+  if (shared_)
+    shared_->Unlock(table, row);
+}
+
 void FolderState::OpenDatabase(bool exclusive) {
   std::lock_guard lock(mu_);
   if (exclusive_ || (exclusive && databases_ > 0))
@@ -50,27 +83,42 @@ void FolderState::CloseTable(int64_t table, bool exclusive) {
 
 bool FolderState::Lock(int64_t table, int64_t row, LockOwner owner) {
   std::lock_guard lock(mu_);
-  auto [it, inserted] = locks_.try_emplace({table, row}, owner);
-  if (!inserted) {
+  FollowSharedGeneration();
+  auto it = locks_.find({table, row});
+  if (it != locks_.end()) {
     if (it->second.session != owner.session)
       throw EnxBaseException(kLockedByOther);
     it->second = owner;
+    return false;
   }
-  return inserted;
+  if (!SharedTryLock(table, row))
+    throw EnxBaseException(kLockedByOther);
+  locks_.emplace(std::make_pair(table, row), owner);
+  return true;
 }
 
 bool FolderState::Hold(int64_t table, int64_t row, LockOwner owner) {
   std::lock_guard lock(mu_);
-  auto [it, inserted] = locks_.try_emplace({table, row}, owner);
-  if (!inserted && it->second.session != owner.session)
+  FollowSharedGeneration();
+  auto it = locks_.find({table, row});
+  if (it != locks_.end()) {
+    if (it->second.session != owner.session)
+      throw EnxBaseException(kLockedByOther);
+    return false;
+  }
+  if (!SharedTryLock(table, row))
     throw EnxBaseException(kLockedByOther);
-  return inserted;
+  locks_.emplace(std::make_pair(table, row), owner);
+  return true;
 }
 
 bool FolderState::LockedByOther(int64_t table, int64_t row, uint32_t session) const {
   std::lock_guard lock(mu_);
+  FollowSharedGeneration();
   auto it = locks_.find({table, row});
-  return it != locks_.end() && it->second.session != session;
+  if (it != locks_.end())
+    return it->second.session != session;
+  return OtherProcessHolds(table, row);
 }
 
 void FolderState::CheckEditable(int64_t table, int64_t row, uint32_t session) const {
@@ -80,24 +128,41 @@ void FolderState::CheckEditable(int64_t table, int64_t row, uint32_t session) co
 
 void FolderState::Unlock(int64_t table, int64_t row, uint32_t cursor) {
   std::lock_guard lock(mu_);
+  FollowSharedGeneration();
   auto it = locks_.find({table, row});
-  if (it != locks_.end() && it->second.cursor == cursor)
+  if (it != locks_.end() && it->second.cursor == cursor) {
     locks_.erase(it);
+    Released(table, row);
+  }
 }
 
 void FolderState::UnlockCursor(uint32_t cursor) {
   std::lock_guard lock(mu_);
-  std::erase_if(locks_, [cursor](const auto& e) { return e.second.cursor == cursor; });
+  FollowSharedGeneration();
+  std::erase_if(locks_, [this, cursor](const auto& e) {
+    if (e.second.cursor != cursor)
+      return false;
+    Released(e.first.first, e.first.second);
+    return true;
+  });
 }
 
 void FolderState::UnlockSession(uint32_t session) {
   std::lock_guard lock(mu_);
-  std::erase_if(locks_, [session](const auto& e) { return e.second.session == session; });
+  FollowSharedGeneration();
+  std::erase_if(locks_, [this, session](const auto& e) {
+    if (e.second.session != session)
+      return false;
+    Released(e.first.first, e.first.second);
+    return true;
+  });
 }
 
 void FolderState::Forget(int64_t table, int64_t row) {
   std::lock_guard lock(mu_);
-  locks_.erase({table, row});
+  FollowSharedGeneration();
+  if (locks_.erase({table, row}) > 0)
+    Released(table, row);
 }
 
 size_t FolderState::LockCount() const {
@@ -105,14 +170,16 @@ size_t FolderState::LockCount() const {
   return locks_.size();
 }
 
-std::shared_ptr<FolderState> FolderRegistry::Acquire(const std::string& folder) {
+std::shared_ptr<FolderState> FolderRegistry::Acquire(
+    const std::string& folder,
+    const std::function<std::unique_ptr<SharedRecordLocks>()>& make_shared_locks) {
   char resolved[PATH_MAX];
   std::string key = ::realpath(folder.c_str(), resolved) ? std::string(resolved) : folder;
   std::lock_guard lock(mu_);
   std::erase_if(folders_, [](const auto& e) { return e.second.expired(); });
   if (auto existing = folders_[key].lock())
     return existing;
-  auto state = std::make_shared<FolderState>();
+  auto state = std::make_shared<FolderState>(make_shared_locks ? make_shared_locks() : nullptr);
   folders_[key] = state;
   return state;
 }

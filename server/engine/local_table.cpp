@@ -10,9 +10,13 @@ constexpr uint32_t kSession = 1;
 constexpr int32_t kTimeoutMs = 30000;
 }  // namespace
 
-LocalTable::LocalTable(const std::string& folder, const std::string& table, bool writable) {
-  EngineOptions options;
-  options.aliases.push_back({"local", folder});
+LocalTable::LocalTable(const std::string& folder, const std::string& table, bool writable)
+    : LocalTable(EngineOptions(), folder, table, writable) {}
+
+LocalTable::LocalTable(const EngineOptions& storage, const std::string& location,
+                       const std::string& table, bool writable) {
+  EngineOptions options = storage;
+  options.aliases.assign(1, {"local", location});
   engine_ = std::make_unique<ServerEngine>(std::move(options));
   engine_->OpenSession(kSession);
   DatabaseOpenRequest open;

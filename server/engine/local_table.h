@@ -1,4 +1,4 @@
-// One table of a data folder, reached through the engine in this process: what the
+// One table of a data folder or schema, reached through the engine in this process: what the
 // import, export and demo-data commands use, so that they store records through the same
 // checks (keys, required fields, blobs) as a client of the server.
 //
@@ -19,6 +19,9 @@ class LocalTable {
  public:
   // Opens `table` of the folder; throws EnxBaseException (10024 for a missing table).
   LocalTable(const std::string& folder, const std::string& table, bool writable);
+  // The same in the storage of `storage` (its kind and connection; its aliases unused).
+  LocalTable(const EngineOptions& storage, const std::string& location, const std::string& table,
+             bool writable);
   ~LocalTable();
   LocalTable(const LocalTable&) = delete;
   LocalTable& operator=(const LocalTable&) = delete;

@@ -445,7 +445,7 @@ void ServerCursor::RecordInsert(int32_t lock_mode, std::string_view image) {
   CheckWritable();
   CheckImage(image);
   Bytes rec(image);
-  SqliteStore::Write write(store());
+  Storage::Write write(store());
   for (size_t f = 0; f < schema().fields.size(); ++f) {
     const FieldLayout& field = schema().fields[f];
     if (field.type == nxtAutoInc && (schema().IsNull(rec, f) || GetU32(rec, field) == 0)) {
@@ -501,7 +501,7 @@ void ServerCursor::RecordModify(bool release_lock, std::string_view image) {
     }
   }
   CheckRequired(schema(), rec);
-  SqliteStore::Write write(store());
+  Storage::Write write(store());
   std::vector<int64_t> blobs = BlobNumbers(rec);
   for (int64_t blob : blobs) {
     auto owner = store().BlobOwner(table_->id, blob);
@@ -531,7 +531,7 @@ Bytes ServerCursor::RecordDelete(bool want_image) {
   auto old = store().ReadRow(table_->id, row);
   if (!old)
     Throw(8708);
-  SqliteStore::Write write(store());
+  Storage::Write write(store());
   store().DeleteRow(table_->id, row);
   store().DeleteBlobsOfRow(table_->id, row, {});
   write.Commit();
@@ -546,7 +546,7 @@ Bytes ServerCursor::RecordDelete(bool want_image) {
 
 void ServerCursor::RecordDeleteAll() {
   CheckWritable();
-  SqliteStore::Write write(store());
+  Storage::Write write(store());
   store().DeleteAllRows(table_->id);
   write.Commit();
   where_ = Where::kBegin;
@@ -578,7 +578,7 @@ void ServerCursor::CheckBlobEditable(int64_t blob, int64_t* length) {
 
 int64_t ServerCursor::BlobCreate() {
   CheckWritable();
-  SqliteStore::Write write(store());
+  Storage::Write write(store());
   int64_t blob = store().CreateBlob(table_->id);
   write.Commit();
   return blob;
@@ -613,7 +613,7 @@ void ServerCursor::BlobWrite(int64_t blob, int32_t offset, std::string_view data
   if (static_cast<int64_t>(offset) + static_cast<int64_t>(data.size()) >
       database_.options().max_blob_size)
     Throw(15490);  // BLOB size exceeds maximum size.
-  SqliteStore::Write write(store());
+  Storage::Write write(store());
   store().WriteBlob(table_->id, blob, offset, data);
   write.Commit();
 }
@@ -626,7 +626,7 @@ void ServerCursor::BlobTruncate(int64_t blob, int32_t length) {
   CheckBlobEditable(blob, &n);
   if (length > n)
     Throw(9998);
-  SqliteStore::Write write(store());
+  Storage::Write write(store());
   store().TruncateBlob(table_->id, blob, length);
   write.Commit();
 }

@@ -100,7 +100,7 @@ class ServerCursor {
   enum class Where { kBegin, kEnd, kOn };
   const IndexLayout& CurrentIndex() const;
   const TableSchema& schema() const { return table_->schema; }
-  SqliteStore& store() const { return database_.store(); }
+  Storage& store() const { return database_.store(); }
   FolderState& folder() const { return database_.folder(); }
   uint32_t session() const { return database_.session(); }
   Bytes Step(bool forward, uint8_t lock_mode, bool want_image);

@@ -4,6 +4,7 @@
 
 #include "protocol/nxllException.h"
 #include "server/engine/schema_from_dictionary.h"
+#include "server/engine/storage_factory.h"
 
 namespace vantera {
 
@@ -12,10 +13,11 @@ ServerDatabase::ServerDatabase(uint32_t id, uint32_t session, const std::string&
                                FolderRegistry& registry, const EngineOptions& options,
                                StoreFaults* faults)
     : id_(id), session_(session), exclusive_(exclusive), timeout_(timeout), options_(options) {
-  auto state = registry.Acquire(folder);
+  auto state = registry.Acquire(
+      folder, [&options, &folder] { return OpenSharedRecordLocks(options, folder); });
   state->OpenDatabase(exclusive);
   try {
-    store_ = std::make_unique<SqliteStore>(folder, read_only, faults, options.durable);
+    store_ = OpenStorage(options, folder, read_only, faults);
     store_->SetOrphanSweep(options.orphan_blob_grace_s, options.orphan_sweep_interval_s);
   } catch (...) {
     state->CloseDatabase(exclusive);
@@ -82,7 +84,7 @@ void ServerDatabase::CreateTable(std::string_view name, const Bytes& dictionary)
   std::vector<bool> unique;
   for (const IndexLayout& index : schema.indexes)
     unique.push_back(index.unique && !index.ref_key);
-  SqliteStore::Write write(*store_);
+  Storage::Write write(*store_);
   store_->CreateTable(name, dictionary, unique);
   write.Commit();
 }

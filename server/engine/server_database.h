@@ -1,4 +1,4 @@
-// A database object of a session: one connection to the data folder of an alias, the
+// A database object of a session: one connection to the location of an alias, the
 // client's transaction on it, and the table definitions read from its catalog.
 #pragma once
 
@@ -11,7 +11,7 @@
 
 #include "server/engine/engine_options.h"
 #include "server/engine/folder_state.h"
-#include "server/engine/sqlite_store.h"
+#include "server/engine/storage.h"
 #include "server/engine/table_schema.h"
 
 namespace vantera {
@@ -35,12 +35,12 @@ class ServerDatabase {
 
   uint32_t id() const { return id_; }
   uint32_t session() const { return session_; }
-  SqliteStore& store() { return *store_; }
+  Storage& store() { return *store_; }
   FolderState& folder() { return *folder_; }
   const EngineOptions& options() const { return options_; }
   int32_t timeout() const { return timeout_; }
   void set_timeout(int32_t t) { timeout_ = t; }
-  // Makes SQLite wait at most this long for another writer.
+  // Makes the store wait at most this long for another writer.
   void UseTimeout(int32_t milliseconds);
 
   // Record locks that a post or delete inside the client's transaction would release:
@@ -64,7 +64,7 @@ class ServerDatabase {
   int32_t timeout_;
   const EngineOptions& options_;
   std::shared_ptr<FolderState> folder_;
-  std::unique_ptr<SqliteStore> store_;
+  std::unique_ptr<Storage> store_;
   std::map<int64_t, std::shared_ptr<const TableDef>> tables_;
   struct HeldLock {
     int64_t table;

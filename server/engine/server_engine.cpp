@@ -104,7 +104,13 @@ std::string ServerEngine::ResolveFolder(std::string_view keyword, std::string_vi
         return a.folder;
   } else if (keyword == "Path") {
     // Only the folders of configured aliases may be opened by path: a client never
-    // makes the server create files elsewhere.
+    // makes the server create files elsewhere. On PostgreSQL the path is the schema.
+    if (options_.storage == StorageKind::kPostgresql) {
+      for (const AliasFolder& a : options_.aliases)
+        if (a.folder == alias)
+          return a.folder;
+      throw EnxBaseException(10014);
+    }
     std::string wanted = RealPath(std::string(alias));
     if (!wanted.empty())
       for (const AliasFolder& a : options_.aliases)

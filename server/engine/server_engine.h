@@ -21,7 +21,7 @@
 #include "core/coding.h"
 #include "server/engine/engine_options.h"
 #include "server/engine/folder_state.h"
-#include "server/engine/sqlite_store.h"
+#include "server/engine/storage.h"
 
 namespace vantera {
 

@@ -55,21 +55,6 @@ bool CreatorAlive(int64_t pid, int64_t serial) {
   return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }
 
-std::mutex& FailureLogMutex() {
-  static std::mutex mu;
-  return mu;
-}
-std::function<void(const std::string&)>& FailureLog() {
-  static std::function<void(const std::string&)> log;
-  return log;
-}
-
-void ReportFailure(const std::string& line) {
-  std::lock_guard lock(FailureLogMutex());
-  if (FailureLog())
-    FailureLog()(line);
-}
-
 off_t FileSize(const std::string& path, bool* exists) {
   struct stat st {};
   *exists = ::stat(path.c_str(), &st) == 0;
@@ -79,11 +64,6 @@ off_t FileSize(const std::string& path, bool* exists) {
 constexpr int kLayoutChunked = 1;
 
 }  // namespace
-
-void SetStoreFailureLog(std::function<void(const std::string&)> log) {
-  std::lock_guard lock(FailureLogMutex());
-  FailureLog() = std::move(log);
-}
 
 uint32_t StoreErrorCode(int sqlite_code, bool is_write) {
   switch (sqlite_code & 0xFF) {
@@ -282,9 +262,10 @@ void SqliteStore::SetBusyTimeout(int milliseconds) {
     Throw(StoreErrorCode(rc, is_write));
   if (!disk_full_reported_) {
     disk_full_reported_ = true;
-    ReportFailure("disk full: data folder " + folder_ + ": " +
-                  (injected ? std::string(sqlite3_errstr(rc)) : std::string(sqlite3_errmsg(db_))) +
-                  "; changes fail with 9218 until space is freed");
+    ReportStoreFailure(
+        "disk full: data folder " + folder_ + ": " +
+        (injected ? std::string(sqlite3_errstr(rc)) : std::string(sqlite3_errmsg(db_))) +
+        "; changes fail with 9218 until space is freed");
   }
   Throw(9218);  // Write failure.
 }
@@ -390,36 +371,32 @@ void SqliteStore::TransactionRollback() {
   Exec("RELEASE " + name, true);
 }
 
-SqliteStore::Write::Write(SqliteStore& store) : store_(store) {
-  store_.EnsureWritable();
-  if (store_.level_ == 0)
-    store_.BeginWrite();
+void SqliteStore::BeginChange() {
+  EnsureWritable();
+  if (level_ == 0)
+    BeginWrite();
   else
-    store_.Exec("SAVEPOINT w", true);
+    Exec("SAVEPOINT w", true);
 }
 
-void SqliteStore::Write::Commit() {
-  if (store_.level_ == 0) {
-    store_.Exec("COMMIT", true);
-    store_.disk_full_reported_ = false;
+void SqliteStore::CommitChange() {
+  if (level_ == 0) {
+    Exec("COMMIT", true);
+    disk_full_reported_ = false;
   } else {
-    store_.Exec("RELEASE w", true);
+    Exec("RELEASE w", true);
   }
-  done_ = true;
 }
 
-SqliteStore::Write::~Write() {
-  if (done_)
-    return;
-  // Undo what this change did; failures here cannot be reported and leave SQLite's own
-  // rollback in charge.
-  if (store_.level_ == 0) {
-    if (!sqlite3_get_autocommit(store_.db_))
-      sqlite3_exec(store_.db_, "ROLLBACK", nullptr, nullptr, nullptr);
-  } else if (!sqlite3_get_autocommit(store_.db_)) {
-    sqlite3_exec(store_.db_, "ROLLBACK TO w; RELEASE w", nullptr, nullptr, nullptr);
+void SqliteStore::UndoChange() noexcept {
+  // Failures here cannot be reported and leave SQLite's own rollback in charge.
+  if (level_ == 0) {
+    if (!sqlite3_get_autocommit(db_))
+      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  } else if (!sqlite3_get_autocommit(db_)) {
+    sqlite3_exec(db_, "ROLLBACK TO w; RELEASE w", nullptr, nullptr, nullptr);
   } else {
-    store_.level_ = 0;  // SQLite ended the client's transaction itself
+    level_ = 0;  // SQLite ended the client's transaction itself
   }
 }
 
@@ -884,6 +861,48 @@ int64_t SqliteStore::DeleteOrphanBlobs(int64_t grace_seconds) {
   int64_t n = SweepOrphans(grace_seconds);
   w.Commit();
   return n;
+}
+
+// ---- Copying ----
+
+TableCounters SqliteStore::Counters(int64_t table) {
+  sqlite3_stmt* st = Prepare("SELECT next_row, next_autoinc FROM catalog WHERE id = ?1");
+  sqlite3_bind_int64(st, 1, table);
+  if (!StepStmt(st, false))
+    Throw(10024);
+  TableCounters c{sqlite3_column_int64(st, 0), sqlite3_column_int64(st, 1)};
+  sqlite3_reset(st);
+  return c;
+}
+
+void SqliteStore::SetCounters(int64_t table, const TableCounters& counters) {
+  sqlite3_stmt* st = Prepare("UPDATE catalog SET next_row = ?2, next_autoinc = ?3 WHERE id = ?1");
+  sqlite3_bind_int64(st, 1, table);
+  sqlite3_bind_int64(st, 2, counters.next_row);
+  sqlite3_bind_int64(st, 3, counters.next_autoinc);
+  StepStmt(st, true);
+}
+
+std::vector<StoredBlob> SqliteStore::BlobsOf(int64_t table) {
+  std::vector<StoredBlob> blobs;
+  sqlite3_stmt* st = Prepare("SELECT id, owner_row FROM blobs WHERE table_id = ?1 ORDER BY id");
+  sqlite3_bind_int64(st, 1, table);
+  while (StepStmt(st, false))
+    blobs.push_back({sqlite3_column_int64(st, 0), sqlite3_column_int64(st, 1)});
+  sqlite3_reset(st);
+  return blobs;
+}
+
+void SqliteStore::PutBlob(int64_t table, const StoredBlob& blob) {
+  EnsureWritable();
+  sqlite3_stmt* st = Prepare(
+      "INSERT INTO blobs(id, table_id, owner_row, data, created, creator_pid, creator_store) "
+      "VALUES(?1, ?2, ?3, x'', ?4, 0, 0)");
+  sqlite3_bind_int64(st, 1, blob.id);
+  sqlite3_bind_int64(st, 2, table);
+  sqlite3_bind_int64(st, 3, blob.owner_row);
+  sqlite3_bind_int64(st, 4, static_cast<int64_t>(std::time(nullptr)));
+  StepStmt(st, true);
 }
 
 }  // namespace vantera

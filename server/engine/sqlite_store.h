@@ -41,7 +41,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -50,138 +49,80 @@
 #include <vector>
 
 #include "core/coding.h"
+#include "server/engine/storage.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
 
 namespace vantera {
 
-// Replaceable failure points for tests. BeforeWrite returns 0 to let a writing statement
-// run, or an SQLite result code that the statement is then taken to have returned.
-class StoreFaults {
+class SqliteStore final : public Storage {
  public:
-  virtual ~StoreFaults() = default;
-  virtual int BeforeWrite() = 0;
-};
-
-struct StoredTable {
-  int64_t id = 0;
-  std::string name;
-  Bytes dictionary;
-  int index_count = 0;
-};
-
-// One end of a key range as a sort key: lower ends are inclusive, upper ends exclusive.
-struct KeyBound {
-  bool present = false;
-  Bytes key;
-};
-
-// A place in an index: the sort key and the row number of a record (which may since have
-// been deleted).
-struct IndexPlace {
-  Bytes key;
-  int64_t row = 0;
-};
-
-struct FoundRecord {
-  int64_t row = 0;
-  Bytes key;
-  Bytes image;
-};
-
-// Where stores report what an administrator must know (a full disk). Set once at start-up,
-// before any store exists; without it nothing is reported.
-void SetStoreFailureLog(std::function<void(const std::string&)> log);
-
-class SqliteStore {
- public:
-  static constexpr int64_t kBlobChunk = 64 * 1024;
-
   // Opens (creating when missing and not read-only) the database of `folder`.
   // Throws EnxBaseException 10018 when the folder does not exist, 9992 when the file
   // cannot be opened, 8962 when it exists but is empty (0 bytes, no write-ahead log):
   // only a missing file is a new database.
   SqliteStore(const std::string& folder, bool read_only, StoreFaults* faults = nullptr,
               bool durable = true);
-  ~SqliteStore();
+  ~SqliteStore() override;
   SqliteStore(const SqliteStore&) = delete;
   SqliteStore& operator=(const SqliteStore&) = delete;
 
   static std::string FileName(const std::string& folder);
 
-  void SetBusyTimeout(int milliseconds);
-  // Orphan blobs older than `grace_seconds` are swept at most every `interval_seconds`.
-  void SetOrphanSweep(int64_t grace_seconds, int64_t interval_seconds);
-  bool read_only() const { return read_only_; }
+  void SetBusyTimeout(int milliseconds) override;
+  void SetOrphanSweep(int64_t grace_seconds, int64_t interval_seconds) override;
+  bool read_only() const override { return read_only_; }
 
-  // ---- Transactions of the client (nested ones are savepoints) ----
-  int TransactionLevel() const { return level_; }
-  void TransactionStart();
-  void TransactionCommit();    // 10257 when none is active
-  void TransactionRollback();  // 10257 when none is active
+  int TransactionLevel() const override { return level_; }
+  void TransactionStart() override;
+  void TransactionCommit() override;
+  void TransactionRollback() override;
 
-  // ---- Catalog ----
-  std::vector<std::string> TableNames();
-  std::optional<StoredTable> FindTable(std::string_view name);
-  // 13060 when a table of that name (any case) exists.
+  std::vector<std::string> TableNames() override;
+  std::optional<StoredTable> FindTable(std::string_view name) override;
   void CreateTable(std::string_view name, const Bytes& dictionary,
-                   const std::vector<bool>& unique_indexes);
-  int64_t AllocateRow(int64_t table);
-  int64_t AllocateAutoInc(int64_t table);
+                   const std::vector<bool>& unique_indexes) override;
+  int64_t AllocateRow(int64_t table) override;
+  int64_t AllocateAutoInc(int64_t table) override;
 
-  // ---- Records ----
-  std::optional<Bytes> ReadRow(int64_t table, int64_t row);
-  // The sort key of `row` in index `index`, or nothing when the row is gone.
-  std::optional<Bytes> RowKey(int64_t table, int index, int64_t row);
-  // The next record after `from` (or the first when null) in index order, or the prior
-  // one before `from` (or the last), within [lower, upper).
+  std::optional<Bytes> ReadRow(int64_t table, int64_t row) override;
+  std::optional<Bytes> RowKey(int64_t table, int index, int64_t row) override;
   std::optional<FoundRecord> Step(int64_t table, int index, const KeyBound& lower,
                                   const KeyBound& upper, const IndexPlace* from, bool forward,
-                                  bool with_image = true);
-  int64_t Count(int64_t table, int index, const KeyBound& lower, const KeyBound& upper);
-  // 9729 when a unique index already holds one of the keys.
-  void InsertRow(int64_t table, int64_t row, const Bytes& image, const std::vector<Bytes>& keys);
-  void UpdateRow(int64_t table, int64_t row, const Bytes& image, const std::vector<Bytes>& keys);
-  void DeleteRow(int64_t table, int64_t row);
-  void DeleteAllRows(int64_t table);
+                                  bool with_image = true) override;
+  int64_t Count(int64_t table, int index, const KeyBound& lower, const KeyBound& upper) override;
+  void InsertRow(int64_t table, int64_t row, const Bytes& image,
+                 const std::vector<Bytes>& keys) override;
+  void UpdateRow(int64_t table, int64_t row, const Bytes& image,
+                 const std::vector<Bytes>& keys) override;
+  void DeleteRow(int64_t table, int64_t row) override;
+  void DeleteAllRows(int64_t table) override;
 
-  // ---- Blobs (numbers are per folder; a blob belongs to one table) ----
-  int64_t CreateBlob(int64_t table);
-  std::optional<int64_t> BlobLength(int64_t table, int64_t blob);
-  // Up to `length` bytes from `offset` and the blob's whole length in `total`; nothing
-  // when the blob is gone.
+  int64_t CreateBlob(int64_t table) override;
+  std::optional<int64_t> BlobLength(int64_t table, int64_t blob) override;
   std::optional<Bytes> ReadBlob(int64_t table, int64_t blob, int64_t offset, int64_t length,
-                                int64_t* total);
-  // The blob's new content replaces [offset, offset + data.size()); offset <= length.
-  void WriteBlob(int64_t table, int64_t blob, int64_t offset, std::string_view data);
-  void TruncateBlob(int64_t table, int64_t blob, int64_t length);
-  // The row that refers to the blob (0 for none), or nothing when the blob is gone.
-  std::optional<int64_t> BlobOwner(int64_t table, int64_t blob);
-  void SetBlobOwner(int64_t table, int64_t blob, int64_t row);
-  // Deletes the blobs owned by `row` except those in `keep`.
-  void DeleteBlobsOfRow(int64_t table, int64_t row, const std::vector<int64_t>& keep);
-  void DeleteBlob(int64_t table, int64_t blob);
-  // Deletes the blobs that no record refers to, created at least `grace_seconds` ago by a
-  // store that is gone (left by clients that never posted); returns how many.
-  int64_t DeleteOrphanBlobs(int64_t grace_seconds = 0);
+                                int64_t* total) override;
+  void WriteBlob(int64_t table, int64_t blob, int64_t offset, std::string_view data) override;
+  void TruncateBlob(int64_t table, int64_t blob, int64_t length) override;
+  std::optional<int64_t> BlobOwner(int64_t table, int64_t blob) override;
+  void SetBlobOwner(int64_t table, int64_t blob, int64_t row) override;
+  void DeleteBlobsOfRow(int64_t table, int64_t row, const std::vector<int64_t>& keep) override;
+  void DeleteBlob(int64_t table, int64_t blob) override;
+  int64_t DeleteOrphanBlobs(int64_t grace_seconds = 0) override;
 
-  // ---- One change as a unit (see invariant 1) ----
-  class Write {
-   public:
-    explicit Write(SqliteStore& store);
-    ~Write();  // undoes the change unless Commit() ran
-    void Commit();
-    Write(const Write&) = delete;
-    Write& operator=(const Write&) = delete;
-
-   private:
-    SqliteStore& store_;
-    bool done_ = false;
-  };
+  TableCounters Counters(int64_t table) override;
+  void SetCounters(int64_t table, const TableCounters& counters) override;
+  std::vector<StoredBlob> BlobsOf(int64_t table) override;
+  void PutBlob(int64_t table, const StoredBlob& blob) override;
 
   // Runs one statement without results (for pragmas and schema work).
   void Exec(const std::string& sql, bool is_write);
+
+ protected:
+  void BeginChange() override;
+  void CommitChange() override;
+  void UndoChange() noexcept override;
 
  private:
   class Stmt;

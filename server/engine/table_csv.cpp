@@ -4,6 +4,7 @@
 #include <iostream>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 
 #include "core/win1252.h"
 #include "protocol/nxllErrors.h"
@@ -11,6 +12,7 @@
 #include "server/engine/csv.h"
 #include "server/engine/data_folder.h"
 #include "server/engine/local_table.h"
+#include "server/engine/pg_connection.h"
 #include "server/engine/record_text.h"
 
 namespace vantera {
@@ -76,10 +78,15 @@ std::string UniqueKeys(const TnxDataDictionary& dict, std::string_view rec) {
 
 size_t ImportCsv(const std::string& folder, const std::string& table, std::string_view file,
                  std::vector<std::string>* warnings) {
+  return ImportCsv(EngineOptions(), folder, table, file, warnings);
+}
+
+size_t ImportCsv(const EngineOptions& storage, const std::string& folder, const std::string& table,
+                 std::string_view file, std::vector<std::string>* warnings) {
   std::vector<CsvRow> rows = ParseCsv(ToWin1252(file));
   if (rows.empty())
     throw CsvError(1, "no header row");
-  LocalTable t(folder, table, true);
+  LocalTable t(storage, folder, table, true);
   const TnxDataDictionary& dict = t.dict();
   std::vector<std::unique_ptr<TnxBaseVclFieldMapper>> mappers;
   for (const std::string& name : rows[0].fields) {
@@ -151,7 +158,12 @@ size_t ImportCsv(const std::string& folder, const std::string& table, std::strin
 }
 
 size_t ExportCsv(const std::string& folder, const std::string& table, std::ostream& out) {
-  LocalTable t(folder, table, false);
+  return ExportCsv(EngineOptions(), folder, table, out);
+}
+
+size_t ExportCsv(const EngineOptions& storage, const std::string& folder, const std::string& table,
+                 std::ostream& out) {
+  LocalTable t(storage, folder, table, false);
   const TnxDataDictionary& dict = t.dict();
   std::vector<std::unique_ptr<TnxBaseVclFieldMapper>> mappers;
   std::vector<std::string> header;
@@ -178,18 +190,46 @@ size_t ExportCsv(const std::string& folder, const std::string& table, std::ostre
 int RunDataCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   std::vector<std::string> plain;
   std::string data;
+  std::string storage_kind = "sqlite";
+  std::string schema = "tarvola";
+  EngineOptions storage;
   for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--data" && i + 1 < args.size())
+    bool has_value = i + 1 < args.size();
+    if (args[i] == "--data" && has_value)
       data = args[++i];
+    else if (args[i] == "--storage" && has_value)
+      storage_kind = args[++i];
+    else if (args[i] == "--pg" && has_value)
+      storage.pg.conninfo = args[++i];
+    else if (args[i] == "--pg-password-file" && has_value)
+      storage.pg.password_file = args[++i];
+    else if (args[i] == "--schema" && has_value)
+      schema = args[++i];
     else
       plain.push_back(args[i]);
   }
   bool import = !plain.empty() && plain[0] == "import" && plain.size() == 3;
   bool export_ = !plain.empty() && plain[0] == "export" && plain.size() == 2;
-  if ((!import && !export_) || data.empty()) {
+  bool on_pg = storage_kind == "postgresql";
+  bool where_given = on_pg ? !storage.pg.conninfo.empty() && data.empty()
+                           : storage_kind == "sqlite" && !data.empty();
+  if ((!import && !export_) || !where_given) {
     err << "usage: kantadb-server import TABLE FILE.csv --data DIR\n"
-           "       kantadb-server export TABLE --data DIR\n";
+           "       kantadb-server export TABLE --data DIR\n"
+           "       (or --storage postgresql --pg CONNINFO [--pg-password-file FILE]\n"
+           "        [--schema NAME] in place of --data DIR; the schema of alias Tarvola\n"
+           "        is tarvola)\n";
     return 2;
+  }
+  if (on_pg) {
+    try {
+      CheckConnInfo(storage.pg.conninfo);
+    } catch (const std::invalid_argument& e) {
+      err << "kantadb-server " << plain[0] << ": " << e.what() << "\n";
+      return 2;
+    }
+    storage.storage = StorageKind::kPostgresql;
+    data = schema;
   }
   try {
     if (import) {
@@ -207,9 +247,9 @@ int RunDataCommand(const std::vector<std::string>& args, std::ostream& out, std:
       in.seekg(0);
       std::string file(static_cast<size_t>(size), '\0');
       in.read(file.data(), size);
-      PrepareDataFolder(data, nxtShortString, false);
+      PrepareLocation(storage, data, false);
       std::vector<std::string> warnings;
-      size_t n = ImportCsv(data, Utf8ToWin1252(plain[1]), file, &warnings);
+      size_t n = ImportCsv(storage, data, Utf8ToWin1252(plain[1]), file, &warnings);
       for (const std::string& w : warnings)
         err << "kantadb-server import: " << plain[2] << ": " << w << "\n";
       err << "kantadb-server import: " << n << " records stored in " << plain[1];
@@ -217,7 +257,7 @@ int RunDataCommand(const std::vector<std::string>& args, std::ostream& out, std:
         err << ", " << warnings.size() << " texts cut to their fields";
       err << "\n";
     } else {
-      size_t n = ExportCsv(data, Utf8ToWin1252(plain[1]), out);
+      size_t n = ExportCsv(storage, data, Utf8ToWin1252(plain[1]), out);
       out.flush();
       err << "kantadb-server export: " << n << " records\n";
     }

@@ -20,6 +20,8 @@
 #include <string_view>
 #include <vector>
 
+#include "server/engine/engine_options.h"
+
 namespace vantera {
 
 // Returns the number of records stored; throws CsvError (with the line) for a bad file or
@@ -27,9 +29,15 @@ namespace vantera {
 // to `warnings` when given.
 size_t ImportCsv(const std::string& folder, const std::string& table, std::string_view file,
                  std::vector<std::string>* warnings = nullptr);
+// The same in the storage of `storage` (a data folder or a schema as `location`).
+size_t ImportCsv(const EngineOptions& storage, const std::string& location,
+                 const std::string& table, std::string_view file,
+                 std::vector<std::string>* warnings = nullptr);
 
 // Returns the number of records written.
 size_t ExportCsv(const std::string& folder, const std::string& table, std::ostream& out);
+size_t ExportCsv(const EngineOptions& storage, const std::string& location,
+                 const std::string& table, std::ostream& out);
 
 // Runs "import ..." or "export ..." (args without the program name); returns the exit
 // code: 0 done, 1 failed, 2 wrong command line. Messages go to `err`.

@@ -7,11 +7,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <memory>
 #include <random>
 #include <string>
 
 #include "server/engine/sqlite_store.h"
+#include "server/engine/storage_factory.h"
 #include "tests/server/engine_test_support.h"
+#include "tests/server/test_storage.h"
 
 namespace vantera::testing {
 namespace {
@@ -26,7 +29,7 @@ std::string Pattern(size_t n, unsigned seed) {
   return s;
 }
 
-std::string ReadAll(SqliteStore& store, int64_t blob) {
+std::string ReadAll(Storage& store, int64_t blob) {
   int64_t total = 0;
   auto b = store.ReadBlob(1, blob, 0, 1 << 30, &total);
   EXPECT_TRUE(b.has_value());
@@ -34,8 +37,8 @@ std::string ReadAll(SqliteStore& store, int64_t blob) {
   return b ? *b : std::string();
 }
 
-int64_t WriteInTransaction(SqliteStore& store, int64_t blob, int64_t offset, std::string_view d) {
-  SqliteStore::Write w(store);
+int64_t WriteInTransaction(Storage& store, int64_t blob, int64_t offset, std::string_view d) {
+  Storage::Write w(store);
   store.WriteBlob(1, blob, offset, d);
   w.Commit();
   return blob;
@@ -65,12 +68,25 @@ int64_t SqlCount(const std::string& file, const std::string& sql) {
 
 // Pieces of odd sizes at every kind of offset (inside a chunk, across chunk ends, over the
 // end) give the same bytes as the same edits on a plain string.
-TEST(BlobChunks, PiecesAtAnyOffsetMatchAPlainModel) {
-  TempFolder folder;
-  SqliteStore store(folder.path(), false);
+class StoredBlobs : public ::testing::TestWithParam<StorageKind> {
+ protected:
+  void SetUp() override { VANTERA_SKIP_UNAVAILABLE(storage_); }
+  // The chunks left of all blobs.
+  int64_t ChunkCount() const {
+    if (storage_.kind() == StorageKind::kSqlite)
+      return SqlCount(SqliteStore::FileName(storage_.location()),
+                      "SELECT count(*) FROM blob_chunks");
+    return PgCluster::Number(storage_.conninfo(), "SELECT count(*) FROM tarvola.blob_chunks");
+  }
+  TestStorage storage_{GetParam()};
+};
+
+TEST_P(StoredBlobs, PiecesAtAnyOffsetMatchAPlainModel) {
+  std::unique_ptr<Storage> opened = OpenStorage(storage_.Options(), storage_.location(), false);
+  Storage& store = *opened;
   int64_t blob = 0;
   {
-    SqliteStore::Write w(store);
+    Storage::Write w(store);
     blob = store.CreateBlob(1);
     w.Commit();
   }
@@ -93,7 +109,7 @@ TEST(BlobChunks, PiecesAtAnyOffsetMatchAPlainModel) {
       size_t cut = gen() % (model.size() + 1);
       if (step == 19)
         cut = static_cast<size_t>(kChunk);  // exactly on a chunk end
-      SqliteStore::Write w(store);
+      Storage::Write w(store);
       store.TruncateBlob(1, blob, static_cast<int64_t>(cut));
       w.Commit();
       model.resize(cut);
@@ -127,12 +143,12 @@ TEST(BlobChunks, PiecesAtAnyOffsetMatchAPlainModel) {
   EXPECT_EQ(ReadAll(store, blob), model);
   // Deleting the blob deletes its chunks.
   {
-    SqliteStore::Write w(store);
+    Storage::Write w(store);
     store.DeleteBlob(1, blob);
     w.Commit();
   }
   EXPECT_FALSE(store.BlobLength(1, blob));
-  EXPECT_EQ(SqlCount(SqliteStore::FileName(folder.path()), "SELECT count(*) FROM blob_chunks"), 0);
+  EXPECT_EQ(ChunkCount(), 0);
 }
 
 // A folder written before blobs were chunked: its blob bytes sit in the blob row. A
@@ -285,12 +301,80 @@ TEST(OrphanBlobs, TheNextWriteSweepsThemButNeverOnesInFlight) {
   EXPECT_TRUE(sweeper.BlobLength(1, young));
 }
 
+// On PostgreSQL the creator of a blob is the database connection of the store that made
+// it, seen by every front-end: a blob of another connection that is alive stays; one
+// whose connection ended without a word (its front-end killed: here its backend
+// terminated) is swept by the next write of any other store, and so is one whose store
+// closed.
+TEST(OrphanBlobsOnPostgresql, ACreatorIsAliveWhileItsConnectionIs) {
+  TestStorage storage(StorageKind::kPostgresql);
+  VANTERA_SKIP_UNAVAILABLE(storage);
+  EngineOptions options = storage.Options();
+  auto open = [&] { return OpenStorage(options, storage.location(), false); };
+  auto create = [](Storage& s) {
+    Storage::Write w(s);
+    int64_t b = s.CreateBlob(1);
+    s.WriteBlob(1, b, 0, "template");
+    w.Commit();
+    return b;
+  };
+  auto write_once = [](Storage& s) {
+    Storage::Write w(s);
+    s.CreateBlob(2);
+    w.Commit();
+  };
+  std::unique_ptr<Storage> sweeper = open();
+  sweeper->SetOrphanSweep(0, 0);
+  std::unique_ptr<Storage> alive = open();
+  std::unique_ptr<Storage> killed = open();
+  int64_t in_flight = create(*alive);
+  int64_t of_killed = create(*killed);
+  int64_t of_closed = 0;
+  {
+    std::unique_ptr<Storage> closed = open();
+    of_closed = create(*closed);
+  }
+  const int64_t killed_pid =
+      PgCluster::Number(storage.conninfo(), "SELECT creator_pid FROM tarvola.blobs WHERE id = " +
+                                                std::to_string(of_killed));
+  ASSERT_GT(killed_pid, 0);
+  EXPECT_EQ(PgCluster::Number(storage.conninfo(),
+                              "SELECT creator_pid FROM tarvola.blobs WHERE "
+                              "id = " +
+                                  std::to_string(of_closed)),
+            0);  // given up by its store at once
+  write_once(*sweeper);
+  EXPECT_TRUE(sweeper->BlobLength(1, in_flight));
+  EXPECT_TRUE(sweeper->BlobLength(1, of_killed));
+  EXPECT_FALSE(sweeper->BlobLength(1, of_closed));
+
+  ASSERT_EQ(PgCluster::Number(storage.conninfo(), "SELECT pg_terminate_backend(" +
+                                                      std::to_string(killed_pid) + ", 10000)::int"),
+            1);
+  write_once(*sweeper);
+  EXPECT_FALSE(sweeper->BlobLength(1, of_killed));
+  EXPECT_TRUE(sweeper->BlobLength(1, in_flight));
+  EXPECT_EQ(PgCluster::Number(storage.conninfo(),
+                              "SELECT count(*) FROM tarvola.blob_chunks "
+                              "WHERE blob = " +
+                                  std::to_string(of_killed)),
+            0);
+  // The store whose connection was ended finds out at its next request and connects anew.
+  uint32_t lost = 0;
+  try {
+    killed->BlobLength(1, in_flight);
+  } catch (const EnxBaseException& e) {
+    lost = e.ErrorCode();
+  }
+  EXPECT_EQ(lost, 9217u);  // Read failure.
+  EXPECT_TRUE(killed->BlobLength(1, in_flight));
+}
+
 // Through the engine: the blob of an append whose session ended without posting goes with
 // another session's next write; the blob of a session still appending stays and posts.
-TEST(OrphanBlobs, ACancelledAppendsBlobGoesWithTheNextWriteOfAnotherSession) {
-  TempFolder folder;
-  PrepareDataFolder(folder.path(), nxtShortString);
-  EngineOptions options = OptionsFor(folder.path());
+TEST_P(StoredBlobs, ACancelledAppendsBlobGoesWithTheNextWriteOfAnotherSession) {
+  storage_.Prepare();
+  EngineOptions options = storage_.Options();
   options.orphan_blob_grace_s = 0;
   options.orphan_sweep_interval_s = 0;
   ServerEngine engine(options);
@@ -333,6 +417,9 @@ TEST(OrphanBlobs, ACancelledAppendsBlobGoesWithTheNextWriteOfAnotherSession) {
   EXPECT_EQ(DecodeBlobReadReply(read.data), "kesken");
   EXPECT_EQ(other.Count(s3), 2);
 }
+
+INSTANTIATE_TEST_SUITE_P(Storage, StoredBlobs, ::testing::ValuesIn(StorageKinds()),
+                         [](const auto& p) { return StorageName(p.param); });
 
 }  // namespace
 }  // namespace vantera::testing

@@ -1,20 +1,30 @@
 // Request-level tests of the server engine: every request is encoded with the codecs the
-// client uses and dispatched in process, on the workstation's tables in a fresh folder.
+// client uses and dispatched in process, on the workstation's tables in a fresh folder or
+// PostgreSQL schema.
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "tests/server/engine_test_support.h"
+#include "tests/server/test_storage.h"
 
 namespace vantera::testing {
 namespace {
 
-class EngineRequests : public ::testing::TestWithParam<TnxFieldType> {
+class EngineRequests : public ::testing::TestWithParam<std::tuple<StorageKind, TnxFieldType>> {
  protected:
-  EngineRequests() : engine_(OptionsFor(folder_.path(), GetParam())), a_(engine_, 1) {
-    PrepareDataFolder(folder_.path(), GetParam());
+  EngineRequests()
+      : storage_(std::get<0>(GetParam())),
+        engine_(storage_.Options(std::get<1>(GetParam()))),
+        a_(engine_, 1) {
+    if (!storage_.available())
+      return;
+    storage_.Prepare(std::get<1>(GetParam()));
     db_ = a_.OpenDatabase();
   }
+  void SetUp() override { VANTERA_SKIP_UNAVAILABLE(storage_); }
+  TnxFieldType StringType() const { return std::get<1>(GetParam()); }
 
   Bytes Customer(const OpenCursor& c, const std::string& no, const std::string& name) {
     Bytes rec = c.dict->NewRecord();
@@ -60,7 +70,7 @@ class EngineRequests : public ::testing::TestWithParam<TnxFieldType> {
     return e;
   }
 
-  TempFolder folder_;
+  TestStorage storage_;
   ServerEngine engine_;
   TestClient a_;
   int32_t db_ = 0;
@@ -75,7 +85,7 @@ TEST_P(EngineRequests, NewFolderHasTheWorkstationTablesWithTheirIndexes) {
             (std::vector<std::string>{"ASIAKAS", "ASSORMI", "KORTTI"}));
   OpenCursor c = a_.OpenTable(db_, "assormi");  // names without regard to case
   ASSERT_EQ(a_.last_code, 0u);
-  EXPECT_EQ(c.dict->Field(c.dict->FieldNumber("AsNo")).type, GetParam());
+  EXPECT_EQ(c.dict->Field(c.dict->FieldNumber("AsNo")).type, StringType());
   EXPECT_EQ(c.index, 1);
   EXPECT_EQ(c.dict->IndexNumber("ixAsNo"), 2);
   NamesRequest dict_req;
@@ -387,7 +397,7 @@ TEST_P(EngineRequests, RollbackUndoesRecordsAndBlobs) {
 TEST_P(EngineRequests, AliasesAndOpenModes) {
   EXPECT_EQ(a_.OpenDatabase("Muu"), 0);
   EXPECT_EQ(a_.last_code, 10014u);
-  EXPECT_NE(a_.OpenDatabase(folder_.path(), 2, 1, "Path"), 0);
+  EXPECT_NE(a_.OpenDatabase(storage_.location(), 2, 1, "Path"), 0);
   EXPECT_EQ(a_.OpenDatabase("/tmp", 2, 1, "Path"), 0);
   EXPECT_EQ(a_.last_code, 10014u);
   EXPECT_EQ(a_.OpenDatabase("Tarvola", 2, 1, "Nimi"), 0);
@@ -468,10 +478,13 @@ TEST_P(EngineRequests, CloneAndSetToCursorShareThePosition) {
   EXPECT_EQ(DecodeInt32Reply(index.data), s.index);
 }
 
-INSTANTIATE_TEST_SUITE_P(StringTypes, EngineRequests,
-                         ::testing::Values(nxtShortString, nxtNullString), [](const auto& p) {
-                           return std::string(p.param == nxtShortString ? "ShortString"
-                                                                        : "NullString");
+INSTANTIATE_TEST_SUITE_P(StorageAndStringTypes, EngineRequests,
+                         ::testing::Combine(::testing::ValuesIn(StorageKinds()),
+                                            ::testing::Values(nxtShortString, nxtNullString)),
+                         [](const auto& p) {
+                           return StorageName(std::get<0>(p.param)) +
+                                  (std::get<1>(p.param) == nxtShortString ? "ShortString"
+                                                                          : "NullString");
                          });
 
 }  // namespace

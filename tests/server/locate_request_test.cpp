@@ -7,19 +7,26 @@
 
 #include "protocol/locate_filter.h"
 #include "tests/server/engine_test_support.h"
+#include "tests/server/test_storage.h"
 
 namespace vantera::testing {
 namespace {
 
 using Values = std::vector<std::pair<std::string, std::string>>;
 
-class LocateRequests : public ::testing::TestWithParam<TnxFieldType> {
+class LocateRequests : public ::testing::TestWithParam<std::tuple<StorageKind, TnxFieldType>> {
  protected:
-  LocateRequests() : engine_(OptionsFor(folder_.path(), GetParam())), a_(engine_, 1) {
-    PrepareDataFolder(folder_.path(), GetParam());
+  LocateRequests()
+      : storage_(std::get<0>(GetParam())),
+        engine_(storage_.Options(std::get<1>(GetParam()))),
+        a_(engine_, 1) {
+    if (!storage_.available())
+      return;
+    storage_.Prepare(std::get<1>(GetParam()));
     db_ = a_.OpenDatabase();
     c_ = a_.OpenTable(db_, "ASIAKAS");
   }
+  void SetUp() override { VANTERA_SKIP_UNAVAILABLE(storage_); }
 
   void AddCustomer(const std::string& no, const std::string& name, const std::string& street,
                    const std::string& post) {
@@ -55,7 +62,7 @@ class LocateRequests : public ::testing::TestWithParam<TnxFieldType> {
     return r.code == 0 ? GetText(*c_.dict, r.data, "AsNo") : std::to_string(r.code);
   }
 
-  TempFolder folder_;
+  TestStorage storage_;
   ServerEngine engine_;
   TestClient a_;
   int32_t db_ = 0;
@@ -142,8 +149,14 @@ TEST_P(LocateRequests, MalformedExpressionsAre9986) {
   EXPECT_EQ(Current(), "            100");
 }
 
-INSTANTIATE_TEST_SUITE_P(StringTypes, LocateRequests,
-                         ::testing::Values(nxtShortString, nxtNullString));
+INSTANTIATE_TEST_SUITE_P(StorageAndStringTypes, LocateRequests,
+                         ::testing::Combine(::testing::ValuesIn(StorageKinds()),
+                                            ::testing::Values(nxtShortString, nxtNullString)),
+                         [](const auto& p) {
+                           return StorageName(std::get<0>(p.param)) +
+                                  (std::get<1>(p.param) == nxtShortString ? "ShortString"
+                                                                          : "NullString");
+                         });
 
 }  // namespace
 }  // namespace vantera::testing

@@ -11,16 +11,19 @@
 #include <vector>
 
 #include "tests/server/engine_test_support.h"
+#include "tests/server/test_storage.h"
 
 namespace vantera::testing {
 namespace {
 
 constexpr uint8_t kLockForEdit = 2;
 
-class RecordLocks : public ::testing::Test {
+class RecordLocks : public ::testing::TestWithParam<StorageKind> {
  protected:
   RecordLocks() {
-    PrepareDataFolder(folder_.path(), nxtShortString);
+    if (!storage_.available())
+      return;
+    storage_.Prepare();
     db_a_ = a_.OpenDatabase();
     db_b_ = b_.OpenDatabase();
     ca_ = a_.OpenTable(db_a_, "ASSORMI");
@@ -60,8 +63,10 @@ class RecordLocks : public ::testing::Test {
     return false;
   }
 
-  TempFolder folder_;
-  ServerEngine engine_{OptionsFor(folder_.path())};
+  void SetUp() override { VANTERA_SKIP_UNAVAILABLE(storage_); }
+
+  TestStorage storage_{GetParam()};
+  ServerEngine engine_{storage_.Options()};
   TestClient a_{engine_, 1};
   TestClient b_{engine_, 2};
   int32_t db_a_ = 0;
@@ -70,7 +75,7 @@ class RecordLocks : public ::testing::Test {
   OpenCursor cb_;
 };
 
-TEST_F(RecordLocks, TwoSessionsRaisingOneCounterAtOnceLoseNoIncrement) {
+TEST_P(RecordLocks, TwoSessionsRaisingOneCounterAtOnceLoseNoIncrement) {
   constexpr int kRaises = 400;
   std::barrier start(2);
   std::atomic<int> raised{0};
@@ -89,7 +94,7 @@ TEST_F(RecordLocks, TwoSessionsRaisingOneCounterAtOnceLoseNoIncrement) {
   EXPECT_EQ(Maara(ca_, now.data), 1u + static_cast<uint32_t>(raised.load()));
 }
 
-TEST_F(RecordLocks, ClosingTheSessionReleasesItsLocks) {
+TEST_P(RecordLocks, ClosingTheSessionReleasesItsLocks) {
   ASSERT_EQ(a_.Get(nxmsg::kRecordGet, ca_, kLockForEdit).code, 0u);
   ASSERT_EQ(b_.Get(nxmsg::kRecordGet, cb_, kLockForEdit).code, 10241u);
   engine_.CloseSession(1);
@@ -97,7 +102,7 @@ TEST_F(RecordLocks, ClosingTheSessionReleasesItsLocks) {
   engine_.OpenSession(1);  // for the fixture's own close
 }
 
-TEST_F(RecordLocks, AModifyWithoutAnEditHoldsTheRecordForItsWriteOnly) {
+TEST_P(RecordLocks, AModifyWithoutAnEditHoldsTheRecordForItsWriteOnly) {
   // A post without an edit lock (as an optimistic edit sends it) changes the record and
   // leaves no lock behind; another session's lock still refuses it.
   EngineReply read = a_.Get(nxmsg::kRecordGet, ca_);
@@ -113,7 +118,7 @@ TEST_F(RecordLocks, AModifyWithoutAnEditHoldsTheRecordForItsWriteOnly) {
   EXPECT_EQ(a_.Get(nxmsg::kRecordGet, ca_, kLockForEdit).code, 0u);
 }
 
-TEST_F(RecordLocks, APostInsideATransactionHoldsTheRecordUntilTheTransactionEnds) {
+TEST_P(RecordLocks, APostInsideATransactionHoldsTheRecordUntilTheTransactionEnds) {
   // Committed: B may edit only after the commit, and reads the committed value.
   ASSERT_EQ(a_.Call(nxmsg::kTransactionStart, TransactionStartRequest{db_a_, 0, 0}.Encode()).code,
             0u);
@@ -146,7 +151,7 @@ TEST_F(RecordLocks, APostInsideATransactionHoldsTheRecordUntilTheTransactionEnds
   EXPECT_EQ(Maara(cb_, b_edit.data), 2u);
 }
 
-TEST_F(RecordLocks, ADeleteInsideATransactionHoldsTheRecordUntilItIsRolledBack) {
+TEST_P(RecordLocks, ADeleteInsideATransactionHoldsTheRecordUntilItIsRolledBack) {
   ASSERT_EQ(a_.Call(nxmsg::kTransactionStart, TransactionStartRequest{db_a_, 0, 0}.Encode()).code,
             0u);
   ASSERT_EQ(a_.Get(nxmsg::kRecordGet, ca_).code, 0u);
@@ -157,6 +162,9 @@ TEST_F(RecordLocks, ADeleteInsideATransactionHoldsTheRecordUntilItIsRolledBack) 
   ASSERT_EQ(b_edit.code, 0u);
   EXPECT_EQ(Maara(cb_, b_edit.data), 1u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Storage, RecordLocks, ::testing::ValuesIn(StorageKinds()),
+                         [](const auto& p) { return StorageName(p.param); });
 
 }  // namespace
 }  // namespace vantera::testing
