@@ -3,10 +3,12 @@
 //
 //   frontends_bench [--clients N] [--seconds S] [--walks W]
 //
-// For each configuration it prints, as NAME=VALUE lines: the mean pass of one workstation
-// (pass_ms) and its cursor walk of the same records without comparing (walk_ms); then N
-// workstations (processes) running passes for S seconds: passes per second in all, the
-// median and the 99th percentile of one pass, and the passes that failed.
+// The configurations: kantadb-server on SQLite; on PostgreSQL (a private cluster of this
+// program) through one front-end; and through two front-ends over the same database, the
+// workstations shared between them. For each configuration it prints, as NAME=VALUE lines: the mean
+// pass of one workstation (pass_ms) and its cursor walk of the same records without comparing
+// (walk_ms); then N workstations (processes) running passes for S seconds: passes per second in
+// all, the median and the 99th percentile of one pass, and the passes that failed.
 #include <cstdio>
 #include <cstdlib>
 #include <numeric>
@@ -15,6 +17,7 @@
 
 #include "bench/common/server_child.h"
 #include "bench/frontends/pass_clients.h"
+#include "tests/server/pg_cluster.h"
 
 namespace vantera::bench {
 namespace {
@@ -76,5 +79,17 @@ int main(int argc, char** argv) {
     FillThrough(sqlite.Port());
     Report("sqlite", {sqlite.Port()}, s);
   }
+  if (vantera::testing::PgCluster::BinDir().empty()) {
+    std::fprintf(stderr,
+                 "frontends_bench: PostgreSQL is not installed; its figures are left out\n");
+    return 0;
+  }
+  vantera::testing::PgCluster cluster;
+  const std::vector<std::string> pg{"--storage", "postgresql", "--pg", cluster.NewDatabase()};
+  ServerChild first(pg, DataFolder::None);
+  FillThrough(first.Port());
+  Report("postgresql", {first.Port()}, s);
+  ServerChild second(pg, DataFolder::None);
+  Report("postgresql_two_frontends", {first.Port(), second.Port()}, s);
   return 0;
 }
