@@ -17,7 +17,6 @@ constexpr int kBlock = 8;
 constexpr int kOrientations = 16;
 constexpr int kPeriodMin = 5;
 constexpr int kPeriodMax = 14;
-constexpr int kPeriods = kPeriodMax - kPeriodMin + 1;
 constexpr int kRadius = 6;
 constexpr int kSide = 2 * kRadius + 1;
 // False-minutia rules, in pixels at 500 dpi (ridge period about 9).
