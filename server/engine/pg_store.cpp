@@ -647,4 +647,18 @@ void PgStore::PutBlob(int64_t table, const StoredBlob& blob) {
       {PgInt(blob.id)}, true);
 }
 
+int64_t PgStore::NextBlob() {
+  return Run("SELECT CASE WHEN is_called THEN last_value + 1 ELSE last_value END FROM "
+             "blobs_id_seq",
+             {}, false)
+      .Int(0, 0);
+}
+
+void PgStore::SetNextBlob(int64_t next) {
+  EnsureWritable();
+  Run("SELECT setval('blobs_id_seq', GREATEST($1, (SELECT CASE WHEN is_called THEN last_value + 1 "
+      "ELSE last_value END FROM blobs_id_seq)), false)",
+      {PgInt(std::max<int64_t>(1, next))}, true);
+}
+
 }  // namespace vantera

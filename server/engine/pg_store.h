@@ -95,6 +95,8 @@ class PgStore final : public Storage {
   void SetCounters(int64_t table, const TableCounters& counters) override;
   std::vector<StoredBlob> BlobsOf(int64_t table) override;
   void PutBlob(int64_t table, const StoredBlob& blob) override;
+  int64_t NextBlob() override;
+  void SetNextBlob(int64_t next) override;
 
  protected:
   void BeginChange() override;

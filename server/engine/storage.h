@@ -162,6 +162,11 @@ class Storage {
   virtual std::vector<StoredBlob> BlobsOf(int64_t table) = 0;
   // An empty blob of exactly that number; later new blobs get higher numbers.
   virtual void PutBlob(int64_t table, const StoredBlob& blob) = 0;
+  // The lowest number a new blob of this location may get: above every one handed out,
+  // those of blobs since deleted included.
+  virtual int64_t NextBlob() = 0;
+  // New blobs get `next` or higher from now on (the counter never goes back).
+  virtual void SetNextBlob(int64_t next) = 0;
 
   // ---- One change as a unit ----
   class Write {
