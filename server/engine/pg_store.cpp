@@ -147,6 +147,7 @@ void PgStore::Begin() {
 }
 
 void PgStore::TransactionStart() {
+  fetched_.clear();
   EnsureWritable();
   if (level_ == 0)
     Begin();
@@ -156,6 +157,7 @@ void PgStore::TransactionStart() {
 }
 
 void PgStore::TransactionCommit() {
+  fetched_.clear();
   if (level_ == 0)
     Throw(10257);  // No user transaction is currently in progress.
   if (level_ == 1) {
@@ -168,6 +170,7 @@ void PgStore::TransactionCommit() {
 }
 
 void PgStore::TransactionRollback() {
+  fetched_.clear();
   if (level_ == 0)
     Throw(10257);
   if (level_ == 1) {
@@ -182,6 +185,7 @@ void PgStore::TransactionRollback() {
 }
 
 void PgStore::BeginChange() {
+  fetched_.clear();
   EnsureWritable();
   if (level_ == 0)
     Begin();
@@ -190,10 +194,12 @@ void PgStore::BeginChange() {
 }
 
 void PgStore::CommitChange() {
+  fetched_.clear();
   conn_.Command(level_ == 0 ? "COMMIT" : "RELEASE w", true);
 }
 
 void PgStore::UndoChange() noexcept {
+  fetched_.clear();
   if (level_ == 0) {
     conn_.TryCommand("ROLLBACK");
   } else if (!conn_.TryCommand("ROLLBACK TO w") || !conn_.TryCommand("RELEASE w")) {
@@ -293,35 +299,43 @@ std::optional<Bytes> PgStore::RowKey(int64_t table, int index, int64_t row) {
 std::optional<FoundRecord> PgStore::Step(int64_t table, int index, const KeyBound& lower,
                                          const KeyBound& upper, const IndexPlace* from,
                                          bool forward, bool with_image) {
+  fetched_.clear();
+  return Find(table, index, lower, upper, from, forward, with_image, false);
+}
+
+std::optional<FoundRecord> PgStore::StepToRead(int64_t table, int index, const KeyBound& lower,
+                                               const KeyBound& upper, const IndexPlace* from,
+                                               bool forward) {
+  fetched_.clear();
+  return Find(table, index, lower, upper, from, forward, true, true);
+}
+
+std::optional<FoundRecord> PgStore::Find(int64_t table, int index, const KeyBound& lower,
+                                         const KeyBound& upper, const IndexPlace* from,
+                                         bool forward, bool with_image, bool with_blobs) {
   // As in the SQLite store: first the records of the same key beyond the place's row, then
-  // those beyond its key; each one seek in the (k, row) index.
+  // those beyond its key; each one seek in the (k, row) index, both in one statement.
   const std::string k = "k" + std::to_string(index);
+  const std::string order = " ORDER BY " + k + (forward ? ", row" : " DESC, row DESC");
   const std::string columns =
       "SELECT row, " + k + (with_image ? ", image" : "") + " FROM " + RowsTable(table) + " WHERE ";
-  auto found = [&](const PgResult& r) -> std::optional<FoundRecord> {
-    if (r.Rows() == 0)
-      return std::nullopt;
-    FoundRecord f;
-    f.row = r.Int(0, 0);
-    f.key = r.Data(0, 1);
-    if (with_image)
-      f.image = r.Data(0, 2);
-    return f;
-  };
-  bool same_key_in_range = from && (!lower.present || from->key >= lower.key) &&
-                           (!upper.present || from->key < upper.key);
-  if (same_key_in_range) {
-    PgResult r = Run(columns + k + " = $1 AND row " + (forward ? ">" : "<") + " $2 ORDER BY " + k +
-                         (forward ? ", row" : " DESC, row DESC") + " LIMIT 1",
-                     {PgBytes(from->key), PgInt(from->row)}, false);
-    if (auto f = found(r))
-      return f;
-  }
-  std::string sql = columns + "true";
   std::vector<PgParam> params;
+  auto param = [&params](PgParam p) {
+    params.push_back(std::move(p));
+    return "$" + std::to_string(params.size());
+  };
+  std::string same_key;
+  if (from && (!lower.present || from->key >= lower.key) &&
+      (!upper.present || from->key < upper.key)) {
+    std::string key = param(PgBytes(from->key));
+    std::string row = param(PgInt(from->row));
+    same_key = "(" + columns + k + " = " + key + " AND row " + (forward ? "> " : "< ") + row +
+               order + " LIMIT 1) UNION ALL (";
+  }
+  std::string beyond = columns + "true";
   auto bound = [&](const char* op, const Bytes& key) {
-    params.push_back(PgBytes(key));
-    sql += " AND " + k + " " + op + " $" + std::to_string(params.size());
+    std::string p = param(PgBytes(key));
+    beyond += " AND " + k + " " + op + " " + p;
   };
   if (lower.present)
     bound(">=", lower.key);
@@ -329,8 +343,43 @@ std::optional<FoundRecord> PgStore::Step(int64_t table, int index, const KeyBoun
     bound("<", upper.key);
   if (from)
     bound(forward ? ">" : "<", from->key);
-  sql += " ORDER BY " + k + (forward ? ", row" : " DESC, row DESC") + " LIMIT 1";
-  return found(Run(sql, params, false));
+  beyond += order + " LIMIT 1";
+  std::string sql = same_key.empty() ? beyond : same_key + beyond + ")" + order + " LIMIT 1";
+  if (with_blobs) {
+    // The blobs the record owns, a row each: the length from the last chunk, and the bytes
+    // when that chunk is the only one.
+    std::string t = param(PgInt(table));
+    sql = "WITH f AS (" + sql +
+          ") SELECT f.*, b.id, c.n, length(c.data), CASE WHEN c.n = 0 THEN c.data END FROM f "
+          "LEFT JOIN blobs b ON b.table_id = " +
+          t +
+          " AND b.owner_row = f.row LEFT JOIN LATERAL (SELECT n, data FROM blob_chunks WHERE "
+          "blob = b.id ORDER BY n DESC LIMIT 1) c ON true ORDER BY b.id";
+  }
+  PgResult r = Run(sql, params, false);
+  if (r.Rows() == 0)
+    return std::nullopt;
+  FoundRecord f;
+  f.row = r.Int(0, 0);
+  f.key = r.Data(0, 1);
+  if (with_image)
+    f.image = r.Data(0, 2);
+  if (with_blobs) {
+    for (int i = 0; i < r.Rows(); ++i) {
+      if (r.IsNull(i, 3))
+        continue;
+      FetchedBlob blob;
+      blob.table = table;
+      blob.id = r.Int(i, 3);
+      blob.whole = r.IsNull(i, 4) || r.Int(i, 4) == 0;
+      if (!r.IsNull(i, 4))
+        blob.length = r.Int(i, 4) * kBlobChunk + r.Int(i, 5);
+      if (blob.whole)
+        blob.bytes = r.Data(i, 6);
+      fetched_.push_back(std::move(blob));
+    }
+  }
+  return f;
 }
 
 int64_t PgStore::Count(int64_t table, int index, const KeyBound& lower, const KeyBound& upper) {
@@ -392,7 +441,16 @@ int64_t PgStore::CreateBlob(int64_t table) {
   return r.Int(0, 0);
 }
 
+const PgStore::FetchedBlob* PgStore::Fetched(int64_t table, int64_t blob) const {
+  for (const FetchedBlob& f : fetched_)
+    if (f.id == blob && f.table == table)
+      return &f;
+  return nullptr;
+}
+
 std::optional<int64_t> PgStore::BlobLength(int64_t table, int64_t blob) {
+  if (const FetchedBlob* f = Fetched(table, blob))
+    return f->length;
   PgResult r = Run("SELECT (SELECT n * " + std::to_string(kBlobChunk) +
                        " + length(data) FROM blob_chunks WHERE blob = $1 ORDER BY n DESC LIMIT 1) "
                        "FROM blobs WHERE id = $1 AND table_id = $2",
@@ -404,6 +462,13 @@ std::optional<int64_t> PgStore::BlobLength(int64_t table, int64_t blob) {
 
 std::optional<Bytes> PgStore::ReadBlob(int64_t table, int64_t blob, int64_t offset, int64_t length,
                                        int64_t* total) {
+  if (const FetchedBlob* f = Fetched(table, blob); f && f->whole) {
+    *total = f->length;
+    if (offset < 0 || length <= 0 || offset >= f->length)
+      return Bytes();
+    int64_t end = std::min(f->length, offset + length);
+    return f->bytes.substr(static_cast<size_t>(offset), static_cast<size_t>(end - offset));
+  }
   if (offset < 0 || length <= 0) {
     auto length_now = BlobLength(table, blob);
     if (!length_now)
@@ -443,6 +508,7 @@ std::optional<Bytes> PgStore::ReadBlob(int64_t table, int64_t blob, int64_t offs
 
 void PgStore::WriteBlob(int64_t table, int64_t blob, int64_t offset, std::string_view data) {
   EnsureWritable();
+  fetched_.clear();
   auto length_now = BlobLength(table, blob);
   if (!length_now)
     Throw(9990);
@@ -480,6 +546,7 @@ void PgStore::WriteBlob(int64_t table, int64_t blob, int64_t offset, std::string
 
 void PgStore::TruncateBlob(int64_t table, int64_t blob, int64_t length) {
   EnsureWritable();
+  fetched_.clear();
   auto length_now = BlobLength(table, blob);
   if (!length_now || length < 0 || length > *length_now)
     Throw(9998);
@@ -578,6 +645,20 @@ void PgStore::PutBlob(int64_t table, const StoredBlob& blob) {
   Run("SELECT setval(pg_get_serial_sequence('blobs', 'id'), GREATEST($1, (SELECT last_value FROM "
       "blobs_id_seq)))",
       {PgInt(blob.id)}, true);
+}
+
+int64_t PgStore::NextBlob() {
+  return Run("SELECT CASE WHEN is_called THEN last_value + 1 ELSE last_value END FROM "
+             "blobs_id_seq",
+             {}, false)
+      .Int(0, 0);
+}
+
+void PgStore::SetNextBlob(int64_t next) {
+  EnsureWritable();
+  Run("SELECT setval('blobs_id_seq', GREATEST($1, (SELECT CASE WHEN is_called THEN last_value + 1 "
+      "ELSE last_value END FROM blobs_id_seq)), false)",
+      {PgInt(std::max<int64_t>(1, next))}, true);
 }
 
 }  // namespace vantera

@@ -23,7 +23,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "server/engine/engine_options.h"
 #include "server/engine/pg_connection.h"
@@ -66,6 +68,9 @@ class PgStore final : public Storage {
   std::optional<FoundRecord> Step(int64_t table, int index, const KeyBound& lower,
                                   const KeyBound& upper, const IndexPlace* from, bool forward,
                                   bool with_image = true) override;
+  std::optional<FoundRecord> StepToRead(int64_t table, int index, const KeyBound& lower,
+                                        const KeyBound& upper, const IndexPlace* from,
+                                        bool forward) override;
   int64_t Count(int64_t table, int index, const KeyBound& lower, const KeyBound& upper) override;
   void InsertRow(int64_t table, int64_t row, const Bytes& image,
                  const std::vector<Bytes>& keys) override;
@@ -90,6 +95,8 @@ class PgStore final : public Storage {
   void SetCounters(int64_t table, const TableCounters& counters) override;
   std::vector<StoredBlob> BlobsOf(int64_t table) override;
   void PutBlob(int64_t table, const StoredBlob& blob) override;
+  int64_t NextBlob() override;
+  void SetNextBlob(int64_t next) override;
 
  protected:
   void BeginChange() override;
@@ -104,8 +111,22 @@ class PgStore final : public Storage {
   int64_t SweepOrphans(int64_t grace_seconds);
   static std::string RowsTable(int64_t table);
   PgResult Run(const std::string& sql, const std::vector<PgParam>& params, bool is_write) {
+    if (is_write)
+      fetched_.clear();
     return conn_.Run(sql, params, is_write);
   }
+  std::optional<FoundRecord> Find(int64_t table, int index, const KeyBound& lower,
+                                  const KeyBound& upper, const IndexPlace* from, bool forward,
+                                  bool with_image, bool with_blobs);
+  // A blob that the last Step fetched with its record, or null.
+  struct FetchedBlob {
+    int64_t table = 0;
+    int64_t id = 0;
+    int64_t length = 0;
+    bool whole = false;  // `bytes` holds all of it (at most one chunk)
+    Bytes bytes;
+  };
+  const FetchedBlob* Fetched(int64_t table, int64_t blob) const;
 
   std::string schema_;
   bool read_only_;
@@ -115,6 +136,10 @@ class PgStore final : public Storage {
   int64_t orphan_grace_s_ = 600;
   int64_t sweep_interval_s_ = 60;
   int64_t next_sweep_ = 0;
+  // The blobs of the record that the last StepToRead found, as they were then; dropped on
+  // the next Step and on every write and transaction boundary of this store, so that reads
+  // inside a client's transaction always see its own writes.
+  std::vector<FetchedBlob> fetched_;
 };
 
 }  // namespace vantera

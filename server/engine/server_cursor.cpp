@@ -273,9 +273,13 @@ Bytes ServerCursor::Step(bool forward, uint8_t lock_mode, bool want_image) {
     Throw(at_edge);
   CurrentIndex();
   std::optional<FoundRecord> found;
-  if (!range_empty_)
-    found = store().Step(table_->id, index_, lower_, upper_,
-                         where_ == Where::kOn ? &place_ : nullptr, forward);
+  const IndexPlace* from = where_ == Where::kOn ? &place_ : nullptr;
+  // A record read without a lock usually has its blobs read next: the store may fetch them
+  // along. One locked for edit is read again under the lock, and so are its blobs.
+  if (!range_empty_ && want_image && lock_mode != kLockForEdit)
+    found = store().StepToRead(table_->id, index_, lower_, upper_, from, forward);
+  else if (!range_empty_)
+    found = store().Step(table_->id, index_, lower_, upper_, from, forward);
   if (!found) {
     where_ = forward ? Where::kEnd : Where::kBegin;
     Throw(at_edge);
@@ -303,7 +307,8 @@ Bytes ServerCursor::RecordGetForKey(int32_t field_count, int32_t partial_length,
   if (range_empty_ || (lo.present && hi.present && lo.key >= hi.key))
     Throw(8710);  // Could not find record.
   const IndexPlace* from = (!first_call && where_ == Where::kOn) ? &place_ : nullptr;
-  auto found = store().Step(table_->id, index_, lo, hi, from, true);
+  auto found = want_image ? store().StepToRead(table_->id, index_, lo, hi, from, true)
+                          : store().Step(table_->id, index_, lo, hi, from, true);
   if (!found)
     Throw(8710);
   return Deliver(*found, 0, want_image);

@@ -905,4 +905,29 @@ void SqliteStore::PutBlob(int64_t table, const StoredBlob& blob) {
   StepStmt(st, true);
 }
 
+// The blobs table counts with AUTOINCREMENT: sqlite_sequence keeps the highest number ever
+// handed out (no row there before the first blob).
+int64_t SqliteStore::NextBlob() {
+  sqlite3_stmt* st = Prepare(
+      "SELECT max(coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'blobs'), 0), "
+      "coalesce((SELECT max(id) FROM blobs), 0)) + 1");
+  StepStmt(st, false);
+  int64_t next = sqlite3_column_int64(st, 0);
+  sqlite3_reset(st);
+  return next;
+}
+
+void SqliteStore::SetNextBlob(int64_t next) {
+  EnsureWritable();
+  int64_t last = std::max(NextBlob(), next) - 1;
+  sqlite3_stmt* st = Prepare("UPDATE sqlite_sequence SET seq = ?1 WHERE name = 'blobs'");
+  sqlite3_bind_int64(st, 1, last);
+  StepStmt(st, true);
+  if (sqlite3_changes(db_) == 0) {
+    st = Prepare("INSERT INTO sqlite_sequence(name, seq) VALUES('blobs', ?1)");
+    sqlite3_bind_int64(st, 1, last);
+    StepStmt(st, true);
+  }
+}
+
 }  // namespace vantera

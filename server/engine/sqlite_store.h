@@ -115,6 +115,8 @@ class SqliteStore final : public Storage {
   void SetCounters(int64_t table, const TableCounters& counters) override;
   std::vector<StoredBlob> BlobsOf(int64_t table) override;
   void PutBlob(int64_t table, const StoredBlob& blob) override;
+  int64_t NextBlob() override;
+  void SetNextBlob(int64_t next) override;
 
   // Runs one statement without results (for pragmas and schema work).
   void Exec(const std::string& sql, bool is_write);

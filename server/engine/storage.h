@@ -117,6 +117,14 @@ class Storage {
   virtual std::optional<FoundRecord> Step(int64_t table, int index, const KeyBound& lower,
                                           const KeyBound& upper, const IndexPlace* from,
                                           bool forward, bool with_image = true) = 0;
+  // As Step with the image, for a client that goes on to read the record's blobs: a store
+  // may fetch them with the record and serve the next reads of them from what it fetched
+  // (until its next Step or write).
+  virtual std::optional<FoundRecord> StepToRead(int64_t table, int index, const KeyBound& lower,
+                                                const KeyBound& upper, const IndexPlace* from,
+                                                bool forward) {
+    return Step(table, index, lower, upper, from, forward, true);
+  }
   // The records within [lower, upper) of index `index` (all records when neither is given).
   virtual int64_t Count(int64_t table, int index, const KeyBound& lower, const KeyBound& upper) = 0;
   // 9729 when a unique index already holds one of the keys.
@@ -154,6 +162,11 @@ class Storage {
   virtual std::vector<StoredBlob> BlobsOf(int64_t table) = 0;
   // An empty blob of exactly that number; later new blobs get higher numbers.
   virtual void PutBlob(int64_t table, const StoredBlob& blob) = 0;
+  // The lowest number a new blob of this location may get: above every one handed out,
+  // those of blobs since deleted included.
+  virtual int64_t NextBlob() = 0;
+  // New blobs get `next` or higher from now on (the counter never goes back).
+  virtual void SetNextBlob(int64_t next) = 0;
 
   // ---- One change as a unit ----
   class Write {

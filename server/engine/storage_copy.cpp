@@ -80,6 +80,11 @@ std::vector<CopiedTable> CopyStorage(Storage& from, Storage& to) {
       throw EnxBaseException(10024);
     copied.push_back(CopyTable(from, to, *source));
   }
+  // Past every number the source ever handed out, not only past the copied blobs: a
+  // deleted blob's number given again would read as that blob to a client that kept it.
+  to.SetNextBlob(from.NextBlob());
+  if (to.NextBlob() < from.NextBlob())
+    throw EnxBaseException("the blob counter did not arrive", 9218);
   write.Commit();
   return copied;
 }

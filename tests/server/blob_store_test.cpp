@@ -10,6 +10,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "server/engine/sqlite_store.h"
 #include "server/engine/storage_factory.h"
@@ -416,6 +417,96 @@ TEST_P(StoredBlobs, ACancelledAppendsBlobGoesWithTheNextWriteOfAnotherSession) {
   ASSERT_EQ(read.code, 0u);
   EXPECT_EQ(DecodeBlobReadReply(read.data), "kesken");
   EXPECT_EQ(other.Count(s3), 2);
+}
+
+// A stepped-to record's blobs read right after the step (which some stores answer from what
+// they fetched with the record): the bytes the session has written since, another record's
+// blob, a blob of several chunks, the session's own changes inside a transaction and the
+// state from before it after a rollback.
+TEST_P(StoredBlobs, BlobsReadAfterAStepShowTheSessionsOwnChanges) {
+  storage_.Prepare();
+  ServerEngine engine(storage_.Options());
+  TestClient c(engine, 1);
+  int32_t db = c.OpenDatabase();
+  OpenCursor s = c.OpenTable(db, "ASSORMI");
+  auto length = [&](int64_t blob) {
+    EngineReply r = c.Call(nxmsg::kBlobGetLength, BlobRequest{s.id, blob}.Encode());
+    EXPECT_EQ(r.code, 0u) << blob;
+    return r.code == 0 ? DecodeInt32Reply(r.data) : -1;
+  };
+  auto read = [&](int64_t blob, int32_t offset, size_t n) {
+    EngineReply r = c.Call(nxmsg::kBlobRead,
+                           BlobReadRequest{s.id, blob, offset, static_cast<int32_t>(n)}.Encode());
+    EXPECT_EQ(r.code, 0u) << blob;
+    return r.code == 0 ? Bytes(DecodeBlobReadReply(r.data)) : Bytes();
+  };
+  auto write = [&](int64_t blob, int32_t offset, const std::string& d) {
+    return c.Call(nxmsg::kBlobWrite, BlobWriteRequest{s.id, blob, offset, d}.Encode()).code;
+  };
+  auto truncate = [&](int64_t blob, int32_t n) {
+    return c.Call(nxmsg::kBlobTruncate, BlobTruncateRequest{s.id, blob, n}.Encode()).code;
+  };
+  auto step = [&](uint32_t request) {
+    EngineReply r = c.Get(request, s);
+    EXPECT_EQ(r.code, 0u);
+    return r.code == 0 ? GetInt64(*s.dict, r.data, "Jalki") : int64_t{-1};
+  };
+  const std::string big = Pattern(static_cast<size_t>(2 * kChunk + 100), 3);
+  const std::vector<std::string> contents = {"alpha", big, "gamma"};
+  std::vector<int64_t> blobs;
+  for (size_t i = 0; i < contents.size(); ++i) {
+    int64_t b = DecodeInt64Reply(c.Call(nxmsg::kBlobCreate, ObjectRequest{s.id}.Encode()).data);
+    ASSERT_EQ(write(b, 0, contents[i]), 0u);
+    Bytes rec = s.dict->NewRecord();
+    SetText(*s.dict, &rec, "AsNo", std::to_string(i + 1));
+    SetText(*s.dict, &rec, "KorttiLyh", "K1");
+    SetInt64(*s.dict, &rec, "Jalki", b);
+    ASSERT_EQ(c.Insert(s, rec), 0u);
+    blobs.push_back(b);
+  }
+  ASSERT_EQ(c.Simple(nxmsg::kCursorSetToBegin, s.id), 0u);
+  ASSERT_EQ(step(nxmsg::kRecordGetNext), blobs[0]);
+  EXPECT_EQ(length(blobs[0]), 5);
+  EXPECT_EQ(read(blobs[0], 0, 5), "alpha");
+  // Other records' blobs, one of them of three chunks.
+  EXPECT_EQ(read(blobs[2], 0, 5), "gamma");
+  EXPECT_EQ(length(blobs[1]), static_cast<int32_t>(big.size()));
+  EXPECT_EQ(read(blobs[1], kChunk - 3, 10), big.substr(static_cast<size_t>(kChunk - 3), 10));
+  EXPECT_EQ(read(blobs[0], 1, 3), "lph");
+  // Written after the step.
+  ASSERT_EQ(write(blobs[0], 5, "-beta"), 0u);
+  EXPECT_EQ(length(blobs[0]), 10);
+  EXPECT_EQ(read(blobs[0], 0, 10), "alpha-beta");
+  ASSERT_EQ(step(nxmsg::kRecordGetNext), blobs[1]);
+  EXPECT_EQ(length(blobs[1]), static_cast<int32_t>(big.size()));
+  EXPECT_EQ(read(blobs[1], 0, big.size()), big);
+  EXPECT_EQ(read(blobs[1], 2 * kChunk, 100), big.substr(static_cast<size_t>(2 * kChunk)));
+  // Inside a transaction the session's changes show, also after a step that read them; a
+  // rollback takes them away again.
+  ASSERT_EQ(c.Call(nxmsg::kTransactionStart, TransactionStartRequest{db, 0, 0}.Encode()).code, 0u);
+  ASSERT_EQ(step(nxmsg::kRecordGetNext), blobs[2]);
+  EXPECT_EQ(read(blobs[2], 0, 5), "gamma");
+  ASSERT_EQ(truncate(blobs[2], 2), 0u);
+  EXPECT_EQ(length(blobs[2]), 2);
+  EXPECT_EQ(read(blobs[2], 0, 2), "ga");
+  ASSERT_EQ(write(blobs[2], 2, "MMA!"), 0u);
+  ASSERT_EQ(step(nxmsg::kRecordGetPrior), blobs[1]);
+  ASSERT_EQ(step(nxmsg::kRecordGetNext), blobs[2]);
+  EXPECT_EQ(length(blobs[2]), 6);
+  EXPECT_EQ(read(blobs[2], 0, 6), "gaMMA!");
+  ASSERT_EQ(c.Simple(nxmsg::kTransactionRollback, db), 0u);
+  EXPECT_EQ(length(blobs[2]), 5);
+  EXPECT_EQ(read(blobs[2], 0, 5), "gamma");
+  ASSERT_EQ(step(nxmsg::kRecordGetPrior), blobs[1]);
+  ASSERT_EQ(step(nxmsg::kRecordGetPrior), blobs[0]);
+  EXPECT_EQ(read(blobs[0], 0, 10), "alpha-beta");
+  // A blob the record gave up (deleted with the record's change) is gone after the step.
+  Bytes rec = s.dict->NewRecord();
+  SetText(*s.dict, &rec, "AsNo", "1");
+  SetText(*s.dict, &rec, "KorttiLyh", "K1");
+  ASSERT_EQ(c.Get(nxmsg::kRecordGet, s, 2).code, 0u);
+  ASSERT_EQ(c.Modify(s, rec), 0u);
+  EXPECT_EQ(c.Call(nxmsg::kBlobGetLength, BlobRequest{s.id, blobs[0]}.Encode()).code, 9990u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Storage, StoredBlobs, ::testing::ValuesIn(StorageKinds()),

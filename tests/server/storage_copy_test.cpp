@@ -3,6 +3,7 @@
 // counters), and a target that has tables already is refused untouched.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -64,12 +65,17 @@ TEST(StorageCopy, ADataFolderArrivesWholeInAnEmptySchemaOnly) {
     }
     t.Commit();
   }
+  int64_t top_blob = 0;
   {  // a blob no record took, and row numbers that are not only the rows there
     SqliteStore s(folder.path(), false);
     Storage::Write w(s);
     int64_t assormi = s.FindTable("ASSORMI")->id;
     s.WriteBlob(assormi, s.CreateBlob(assormi), 0, "kesken");
     s.SetCounters(assormi, {s.Counters(assormi).next_row + 5, 9});
+    // The highest blob number handed out belongs to a blob deleted since.
+    top_blob = s.CreateBlob(assormi);
+    s.WriteBlob(assormi, top_blob, 0, "poistettu");
+    s.DeleteBlob(assormi, top_blob);
     w.Commit();
   }
 
@@ -94,6 +100,20 @@ TEST(StorageCopy, ADataFolderArrivesWholeInAnEmptySchemaOnly) {
     EXPECT_EQ(to.Counters(b.id).next_row, from.Counters(a.id).next_row);
     EXPECT_EQ(to.Counters(b.id).next_autoinc, from.Counters(a.id).next_autoinc);
   }
+  // The blob counter goes on after the deleted top blob, not after the highest copied one.
+  EXPECT_EQ(from.NextBlob(), top_blob + 1);
+  EXPECT_EQ(to.NextBlob(), top_blob + 1);
+  int64_t highest_copied = 0;
+  for (const std::string& name : to.TableNames())
+    for (const StoredBlob& b : to.BlobsOf(to.FindTable(name)->id))
+      highest_copied = std::max(highest_copied, b.id);
+  EXPECT_LT(highest_copied, top_blob);
+  {
+    PgStore writer({target.conninfo(), ""}, "tarvola", false);
+    int64_t assormi = writer.FindTable("ASSORMI")->id;
+    Storage::Write w(writer);
+    EXPECT_EQ(writer.CreateBlob(assormi), top_blob + 1);
+  }  // not committed
   std::ostringstream csv_from, csv_to;
   ExportCsv(folder.path(), "ASIAKAS", csv_from);
   ExportCsv(target.Options(), "tarvola", "ASIAKAS", csv_to);
