@@ -516,32 +516,20 @@ void PgStore::WriteBlob(int64_t table, int64_t blob, int64_t offset, std::string
   if (offset < 0 || offset > total)
     Throw(9998);  // Invalid offset into the BLOB.
   // Only the chunks that [offset, offset + size) covers are read and written again.
-  int64_t pos = offset;
-  const int64_t end = offset + static_cast<int64_t>(data.size());
-  while (pos < end) {
-    int64_t n = pos / kBlobChunk;
-    int64_t start = n * kBlobChunk;
-    int64_t within = pos - start;
-    int64_t take = std::min(kBlobChunk - within, end - pos);
-    std::string_view piece =
-        data.substr(static_cast<size_t>(pos - offset), static_cast<size_t>(take));
-    Bytes chunk;
-    int64_t old_size = start < total ? std::min(kBlobChunk, total - start) : 0;
-    if (old_size > 0 && !(within == 0 && take >= old_size)) {
-      PgResult r = Run("SELECT data FROM blob_chunks WHERE blob = $1 AND n = $2",
-                       {PgInt(blob), PgInt(n)}, false);
-      if (r.Rows() == 0)
-        Throw(8962);  // a chunk before the blob's end is missing
-      chunk = r.Data(0, 0);
-    }
-    if (chunk.size() < static_cast<size_t>(within + take))
-      chunk.resize(static_cast<size_t>(within + take));
-    chunk.replace(static_cast<size_t>(within), piece.size(), piece);
-    Run("INSERT INTO blob_chunks(blob, n, data) VALUES($1, $2, $3) ON CONFLICT (blob, n) DO "
-        "UPDATE SET data = excluded.data",
-        {PgInt(blob), PgInt(n), PgBytes(chunk)}, true);
-    pos += take;
-  }
+  WriteChunks(
+      offset, data, total, kBlobChunk,
+      [&](int64_t n) {
+        PgResult r = Run("SELECT data FROM blob_chunks WHERE blob = $1 AND n = $2",
+                         {PgInt(blob), PgInt(n)}, false);
+        if (r.Rows() == 0)
+          Throw(8962);  // a chunk before the blob's end is missing
+        return r.Data(0, 0);
+      },
+      [&](int64_t n, const Bytes& chunk) {
+        Run("INSERT INTO blob_chunks(blob, n, data) VALUES($1, $2, $3) ON CONFLICT (blob, n) "
+            "DO UPDATE SET data = excluded.data",
+            {PgInt(blob), PgInt(n), PgBytes(chunk)}, true);
+      });
 }
 
 void PgStore::TruncateBlob(int64_t table, int64_t blob, int64_t length) {

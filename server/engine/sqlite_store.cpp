@@ -721,37 +721,26 @@ void SqliteStore::WriteBlob(int64_t table, int64_t blob, int64_t offset, std::st
   if (offset < 0 || offset > total)
     Throw(9998);  // Invalid offset into the BLOB.
   // Only the chunks that [offset, offset + size) covers are read and written again.
-  int64_t pos = offset;
-  const int64_t end = offset + static_cast<int64_t>(data.size());
-  while (pos < end) {
-    int64_t n = pos / kBlobChunk;
-    int64_t start = n * kBlobChunk;
-    int64_t within = pos - start;
-    int64_t take = std::min(kBlobChunk - within, end - pos);
-    std::string_view piece =
-        data.substr(static_cast<size_t>(pos - offset), static_cast<size_t>(take));
-    Bytes chunk;
-    int64_t old_size = start < total ? std::min(kBlobChunk, total - start) : 0;
-    if (old_size > 0 && !(within == 0 && take >= old_size)) {
-      sqlite3_stmt* get = Prepare("SELECT data FROM blob_chunks WHERE blob = ?1 AND n = ?2");
-      sqlite3_bind_int64(get, 1, blob);
-      sqlite3_bind_int64(get, 2, n);
-      if (!StepStmt(get, false))
-        Throw(8962);  // a chunk before the blob's end is missing
-      chunk = ColumnBytes(get, 0);
-      sqlite3_reset(get);
-    }
-    if (chunk.size() < static_cast<size_t>(within + take))
-      chunk.resize(static_cast<size_t>(within + take));
-    chunk.replace(static_cast<size_t>(within), piece.size(), piece);
-    sqlite3_stmt* put =
-        Prepare("INSERT OR REPLACE INTO blob_chunks(blob, n, data) VALUES(?1, ?2, ?3)");
-    sqlite3_bind_int64(put, 1, blob);
-    sqlite3_bind_int64(put, 2, n);
-    BindBytes(put, 3, chunk);
-    StepStmt(put, true);
-    pos += take;
-  }
+  WriteChunks(
+      offset, data, total, kBlobChunk,
+      [&](int64_t n) {
+        sqlite3_stmt* get = Prepare("SELECT data FROM blob_chunks WHERE blob = ?1 AND n = ?2");
+        sqlite3_bind_int64(get, 1, blob);
+        sqlite3_bind_int64(get, 2, n);
+        if (!StepStmt(get, false))
+          Throw(8962);  // a chunk before the blob's end is missing
+        Bytes chunk = ColumnBytes(get, 0);
+        sqlite3_reset(get);
+        return chunk;
+      },
+      [&](int64_t n, const Bytes& chunk) {
+        sqlite3_stmt* put =
+            Prepare("INSERT OR REPLACE INTO blob_chunks(blob, n, data) VALUES(?1, ?2, ?3)");
+        sqlite3_bind_int64(put, 1, blob);
+        sqlite3_bind_int64(put, 2, n);
+        BindBytes(put, 3, chunk);
+        StepStmt(put, true);
+      });
 }
 
 void SqliteStore::TruncateBlob(int64_t table, int64_t blob, int64_t length) {

@@ -77,6 +77,14 @@ struct StoredBlob {
 void SetStoreFailureLog(std::function<void(const std::string&)> log);
 void ReportStoreFailure(const std::string& line);
 
+// Writes `data` at `offset` into a blob of `total` bytes kept in chunks of `chunk_size`:
+// for every chunk that [offset, offset + size) covers, the chunk's new bytes go to `put`;
+// a chunk the write covers only in part is read first through `read` (which throws when a
+// chunk before the blob's end is missing). The caller checks 0 <= offset <= total.
+void WriteChunks(int64_t offset, std::string_view data, int64_t total, int64_t chunk_size,
+                 const std::function<Bytes(int64_t n)>& read,
+                 const std::function<void(int64_t n, const Bytes& chunk)>& put);
+
 class Storage {
  public:
   // Blob bytes are kept in chunks of this size: a write touches only the chunks it covers.
