@@ -1,12 +1,16 @@
-// The table cursor operations against the server's own database engine (SQLite storage),
-// reached through an in-process transport.
+// The table cursor operations against the server's own database engine, on each storage
+// (a SQLite data folder and a schema of a private PostgreSQL cluster), reached through an
+// in-process transport.
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 #include "dbclient/nxdb.h"
 #include "protocol/nxllException.h"
 #include "tests/dbclient/cursor_checks.h"
 #include "tests/dbclient/engine_transport.h"
 #include "tests/server/engine_test_support.h"
+#include "tests/server/test_storage.h"
 
 namespace vantera {
 namespace {
@@ -14,17 +18,24 @@ namespace {
 using testing::EngineTransport;
 using testing::TempFolder;
 
-class CursorOnEngine : public ::testing::TestWithParam<TnxFieldType> {
+class CursorOnEngine : public ::testing::TestWithParam<std::tuple<StorageKind, TnxFieldType>> {
  protected:
-  TempFolder folder;
-  FolderReport prepared = PrepareDataFolder(folder.path(), GetParam());
-  ServerEngine server{testing::OptionsFor(folder.path(), GetParam())};
+  testing::TestStorage storage{std::get<0>(GetParam())};
+  bool prepared = Prepare();
+  ServerEngine server{storage.Options(std::get<1>(GetParam()))};
   EngineTransport transport{server};
   TnxRemoteServerEngine engine{"nxRemoteServerEngine"};
   TnxSession session{"nxSession"};
   TnxDatabase database{"nxDatabase"};
 
+  bool Prepare() {
+    if (storage.available())
+      storage.Prepare(std::get<1>(GetParam()));
+    return storage.available();
+  }
+
   void SetUp() override {
+    VANTERA_SKIP_UNAVAILABLE(storage);
     engine.SetTransport(&transport);
     session.SetServerEngine(&engine);
     database.SetSession(&session);
@@ -89,8 +100,14 @@ TEST_P(CursorOnEngine, LocateOnTheIndexOrThroughASecondCursor) {
   EXPECT_EQ(sormi->FieldByName("Maara").AsInteger(), 10);
 }
 
-INSTANTIATE_TEST_SUITE_P(StringTypes, CursorOnEngine,
-                         ::testing::Values(nxtShortString, nxtNullString));
+INSTANTIATE_TEST_SUITE_P(StorageAndStringTypes, CursorOnEngine,
+                         ::testing::Combine(::testing::ValuesIn(testing::StorageKinds()),
+                                            ::testing::Values(nxtShortString, nxtNullString)),
+                         [](const auto& p) {
+                           return testing::StorageName(std::get<0>(p.param)) +
+                                  (std::get<1>(p.param) == nxtShortString ? "ShortString"
+                                                                          : "NullString");
+                         });
 
 }  // namespace
 }  // namespace vantera
